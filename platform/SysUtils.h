@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Exception.h"
+
+// printf-style formatting into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string IntToStr(int64_t value);
+
+// Conversions of the platform: optional leading blanks, an optional sign, decimal digits or a
+// "$"/"0x" hexadecimal number. Anything else raises EConvertError with
+// "'<text>' is not a valid integer value".
+int32_t StrToInt(std::string_view text);
+int64_t StrToInt64(std::string_view text);
+bool TryStrToInt(std::string_view text, int32_t& value);
+bool TryStrToInt64(std::string_view text, int64_t& value);
+
+// A number (non-zero is true) or "True"/"False" in any letter case; anything else raises
+// EConvertError with "'<text>' is not a valid boolean value".
+bool StrToBool(std::string_view text);
+bool TryStrToBool(std::string_view text, bool& value);
+
+// Removes leading and trailing blanks and control characters (every byte up to and including
+// the space).
+std::string Trim(std::string_view text);
+std::string TrimLeft(std::string_view text);
+std::string TrimRight(std::string_view text);
+
+// ASCII letter case only, as the protocol keywords and property names need.
+std::string UpperCase(std::string_view text);
+std::string LowerCase(std::string_view text);
+bool SameText(std::string_view a, std::string_view b);
+int CompareText(std::string_view a, std::string_view b);
+bool StartsText(std::string_view prefix, std::string_view text);
+
+// Local date and time as an OLE Automation date (days since 30 December 1899).
+double Now();

@@ -49,10 +49,6 @@ std::string FloatToStrFixedDot(double value, int decimals);
 // exponent; nothing else. Infinite and NaN results are refused.
 bool TryStrToFloatDot(std::string_view text, double& value);
 
-// a * b / c in 64-bit arithmetic, rounded half away from zero; -1 when c is 0 or the result
-// does not fit 32 bits (the platform's multiply-divide).
-int32_t MulDiv(int32_t a, int32_t b, int32_t c);
-
 // Where an error that escapes an event handler ends up (the message loop's default handler on
 // the user-interface thread). Notification hubs call it so one failing receiver does not keep
 // the others from hearing. The default writes the message to stderr.

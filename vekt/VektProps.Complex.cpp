@@ -145,7 +145,8 @@ TVariant TBrushProp::GetData(int index) {
 void TBrushProp::SetData(int index, const TVariant& value) {
     if (index != kBitmap) return;
     const std::vector<uint8_t>& bytes = value.ByteArray();
-    bool present = value.VarType() == (varArray | varByte);
+    // The text form writes an empty block for no bitmap, so empty bytes are no bitmap either.
+    bool present = !bytes.empty();
     if ((present == FHasBitmap && bytes == FBitmapData) || IsReadOnly()) return;
     DoBeforeChanged();
     FBitmapData = present ? bytes : std::vector<uint8_t>();

@@ -316,30 +316,37 @@ void TPropList::LoadValue(TCustomProp& prop, std::string_view subPropName, const
     prop.SetPropValue(subPropName, value);
 }
 
+void TPropList::SavePropState(TStream& stream, TCustomProp& prop) {
+    TVektFiler filer(stream);
+    std::string name = prop.Name();
+    if (name.empty() || IsReservedName(name)) name = "Value";
+    TPropList* list = prop.OwnerList();
+    if (list) list->BeginSaving();
+    TModeGuard guard{list};
+    std::vector<std::string> lines;
+    AppendPropLines(lines, list, prop, true, name, 0);
+    for (const std::string& line : lines)
+        filer.WriteLine(line);
+}
+
+void TPropList::LoadPropState(TStream& stream, TCustomProp& prop) {
+    TVektFiler filer(stream);
+    std::string line;
+    if (!filer.ReadLine(line)) return;
+    TPropList* list = prop.OwnerList();
+    if (list) list->BeginLoading();
+    TModeGuard guard{list};
+    if (IsKeywordLine(line, "property"))
+        LoadBlock(list, filer, prop, nullptr);
+    else
+        LoadValueLine(list, filer, line, &prop, false, nullptr);
+}
+
 bool TPropList::AssignProp(TCustomProp& target, TCustomProp& source) {
     if (target.IsReadOnly()) return false;
     TMemoryStream stream;
-    TVektFiler filer(stream);
-    std::string name = target.Name();
-    if (name.empty() || IsReservedName(name)) name = "Value";
-    {
-        TPropList* sourceList = source.OwnerList();
-        if (sourceList) sourceList->BeginSaving();
-        TModeGuard guard{sourceList};
-        std::vector<std::string> lines;
-        AppendPropLines(lines, sourceList, source, true, name, 0);
-        for (const std::string& line : lines)
-            filer.WriteLine(line);
-    }
-    filer.Rewind();
-    std::string line;
-    if (!filer.ReadLine(line)) return true;
-    TPropList* targetList = target.OwnerList();
-    if (targetList) targetList->BeginLoading();
-    TModeGuard guard{targetList};
-    if (IsKeywordLine(line, "property"))
-        LoadBlock(targetList, filer, target, nullptr);
-    else
-        LoadValueLine(targetList, filer, line, &target, false, nullptr);
+    SavePropState(stream, source);
+    stream.SetPosition(0);
+    LoadPropState(stream, target);
     return true;
 }

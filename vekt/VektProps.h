@@ -498,6 +498,13 @@ public:
     // through the text form. False when target is read-only.
     static bool AssignProp(TCustomProp& target, TCustomProp& source);
 
+    // One property's value as the undo history keeps it: its line (or block) of the text form
+    // with every sub-property written, so defaults come back too. LoadPropState reads from the
+    // stream's position in the list's loading mode, which lets an undo or redo reach read-only
+    // properties (IPropHistory::IsRestoring). Links resolve at once, by ID.
+    static void SavePropState(TStream& stream, TCustomProp& prop);
+    static void LoadPropState(TStream& stream, TCustomProp& prop);
+
     void BeginLoading();
     void BeginSaving();
     void EndMode();

@@ -163,3 +163,35 @@ TEST(PropLoad, AssignPropCopiesThroughTheTextForm) {
     EXPECT_FALSE(TPropList::AssignProp(*target.Tag, *source.Tag));
     EXPECT_EQ(target.Tag->GetValue(), 0);
 }
+
+TEST(PropLoad, HistoryStatesRestoreValuesExactly) {
+    TFakePanel panel;
+    TFakeControl& box = panel.AddRoot(5, "Box");
+    TFakeControl& connector = panel.AddRoot(6, "Connector");
+    TFakeHistory history;
+    connector.Props.SetHistory(&history);
+    auto* font = new TFontProp(&connector.Props, "Font");
+    auto* brush = new TBrushProp(&connector.Props, "Brush");
+    auto* link = new TLinkProp(&connector.Props, "LinkA", propDeferredLoad | propReadOnly);
+    font->SetHeight(-2); // no whole thousandth of a point: Size alone would not bring it back
+    std::vector<std::unique_ptr<TMemoryStream>> saved;
+    for (TCustomProp* prop : std::initializer_list<TCustomProp*>{font, brush, link}) {
+        saved.push_back(std::make_unique<TMemoryStream>());
+        TPropList::SavePropState(*saved.back(), *prop);
+    }
+    font->SetHeight(-20000);
+    brush->SetBrushStyle(bsCross);
+    link->SetStyle(propDeferredLoad);
+    link->SetLinkedControl(&box);
+    link->SetStyle(propDeferredLoad | propReadOnly);
+
+    history.Restoring = true;
+    for (size_t i = 0; i < saved.size(); ++i) {
+        saved[i]->SetPosition(0);
+        TPropList::LoadPropState(*saved[i], *std::vector<TCustomProp*>{font, brush, link}[i]);
+    }
+    EXPECT_EQ(font->Height(), -2);
+    EXPECT_EQ(brush->BrushStyle(), bsSolid);   // a default comes back too
+    EXPECT_EQ(link->LinkedControl(), nullptr); // read-only, yet restored
+    connector.Props.SetHistory(nullptr);
+}

@@ -130,6 +130,8 @@ TPropKind TCustomProp::GetPropType(std::string_view propName) {
     }
 }
 
+void TCustomProp::Setup(TCanvas&, int) {}
+
 // No editors are registered in this system; classes with their own editing override Edit.
 bool TCustomProp::Edit() {
     return false;

@@ -55,15 +55,6 @@ std::string Lines(std::initializer_list<const char*> lines) {
     return text;
 }
 
-std::string CrLf(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
 } // namespace
 
 TEST(PropText, WritesValuesByTheQuotingRules) {
@@ -116,7 +107,7 @@ TEST(PropText, SixtyFiveBytesMakeThreeLines) {
     EXPECT_EQ(lines[1], "  01080F161D242B323940474E555C636A71787F868D949BA2A9B0B7BEC5CCD3DA");
     EXPECT_EQ(lines[2].size(), 2u + 64u);
     EXPECT_EQ(lines[3], "  C1 }"); // 64 * 7 + 1 = 449 = 0x1C1
-    LoadText(p.List, CrLf("I = 1\n" + text));
+    LoadText(p.List, CrLfText("I = 1\n" + text));
     EXPECT_EQ(p.Data, Bytes(65));
 }
 
@@ -154,7 +145,7 @@ TEST(PropText, ReadsValueTextsAndWritesThemBack) {
     };
     for (const Case& c : cases) {
         TPlainList p;
-        LoadText(p.List, CrLf(c.input + "\n"));
+        LoadText(p.List, CrLfText(c.input + "\n"));
         EXPECT_EQ(p.List.ByName(c.prop)->GetPropValue(""), c.stored) << c.name;
         EXPECT_EQ(p.Text(c.prop), c.written) << c.name;
     }
@@ -292,7 +283,7 @@ TEST(PropText, EveryClassRoundTrips) {
         TDocument fresh;
         std::string text = SaveText(l, saveAll);
         TPropRefList refs;
-        LoadText(fresh.Owner.Props, CrLf(text), &refs);
+        LoadText(fresh.Owner.Props, CrLfText(text), &refs);
         refs.Apply();
         EXPECT_EQ(SaveText(fresh.Owner.Props, saveAll), text) << (saveAll ? "all" : "stored");
         if (!saveAll) {

@@ -62,6 +62,17 @@ class IPropPanel;
 // What link, layer and scheme-reference properties need of the control that owns their list.
 // The control class implements it; a list whose owner is no control works without it (those
 // properties then hold plain values).
+//
+// What a control does for its properties:
+// - creates its TPropList with itself as the control and wires OnPropBeforeChanged,
+//   OnPropChanged, OnPropStored (preset with the sub-property rule; the control decides the
+//   rest), OnPropReadOnly, and OnPropHistoryAction when it chooses undo actions itself;
+// - hands the list its panel's history (SetHistory) once it is created, and none while it has
+//   no panel;
+// - runs the Layer property's DoBeforeChanged / DoChanged around SetLayerControl;
+// - announces its destruction through GetNotifyLink (DestroyNotify) before its properties
+//   are freed, and fnName / fnID / fnRect ... through ControlNotify as they happen: link
+//   properties rebuild their paths and unlink on those.
 class IPropControl {
 public:
     virtual ~IPropControl() = default;

@@ -621,6 +621,7 @@ TPropList::TPropList(IPropControl* control)
     , FNotifyLink(this) {}
 
 TPropList::~TPropList() {
+    *FAlive = false;
     FNotifyLink.DestroyNotify();
     Clear();
 }
@@ -793,17 +794,22 @@ void TPropRefList::Apply() {
             continue;
         }
         TPropRefList* saved = list->FRefQueue;
+        std::shared_ptr<bool> alive = list->FAlive;
+        auto restore = [&] {
+            if (*alive) {
+                list->FRefQueue = saved;
+                --list->FResolveCount;
+            }
+        };
         ++list->FResolveCount;
         list->FRefQueue = this;
         try {
             prop->SetPropValue(entry.SubPropName, entry.Value);
         } catch (...) {
-            list->FRefQueue = saved;
-            --list->FResolveCount;
+            restore();
             throw;
         }
-        list->FRefQueue = saved;
-        --list->FResolveCount;
+        restore();
     }
     ClearIds();
 }

@@ -3,8 +3,10 @@
 // The property system: every persistent value of a document control is a property object in the
 // control's property list. A property owns its value, refuses changes while read-only, announces
 // every change before and after it happens, and knows how its value is written to and read from
-// the document text form. The binary form (VektUtils' filer in binary mode) shares the same value
-// access: GetPropValue / SetPropValue / GetPropType and the published sub-property table.
+// the document text form. The binary form shares the same value access (GetPropValue,
+// SetPropValue, GetPropType and the published sub-property table): its writer converts the lines
+// SaveProp writes, and its reader hands the typed value of a record to TPropList::LoadValue (or
+// through TVektFiler::TakeValue when it goes through LoadProp).
 
 #include <cstdint>
 #include <functional>
@@ -212,6 +214,8 @@ protected:
     virtual void StoreFloat(int index, double value);
     virtual TVariant GetData(int index);
     virtual void SetData(int index, const TVariant& value);
+    // A published sub-object (Object type): the class creates and owns it, free-standing and
+    // parented with SetParentProp, so its changes reach this property's list.
     virtual TCustomProp* PublishedObject(int index);
     // The published stored rule of a sub-property (defaults are handled before it is asked).
     virtual bool IsPublishedStored(int index);
@@ -583,6 +587,8 @@ private:
     IPropControl* FControl;
     std::vector<TItem> FItems;
     TNotifyLink FNotifyLink;
+    // Lets a queue that applies a value tell whether the value's handlers freed this list.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     IPropHistory* FHistory = nullptr;
     TPropRefList* FRefQueue = nullptr;
     int FResolveCount = 0;

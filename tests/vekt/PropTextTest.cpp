@@ -293,3 +293,70 @@ TEST(PropText, EveryClassRoundTrips) {
         }
     }
 }
+
+namespace {
+
+// A pen with two pens of its own as published sub-objects, as the partition pens have.
+class TStatePen : public TPenProp {
+public:
+    TStatePen(TPropList* list, const std::string& name)
+        : TPenProp(list, name)
+        , FArmed(nullptr, "")
+        , FAlarm(nullptr, "") {
+        FAlarm.SetColor(clRed); // defaults first: once parented, changes are the pen's changes
+        FArmed.SetParentProp(this, "PenArmed");
+        FAlarm.SetParentProp(this, "PenAlarm");
+    }
+    const std::vector<TSubPropInfo>& Published() const override {
+        static const std::vector<TSubPropInfo> table = [this] {
+            std::vector<TSubPropInfo> t = TPenProp::Published();
+            t.push_back({"PenArmed", TSubPropType::Object});
+            t.push_back({"PenAlarm", TSubPropType::Object});
+            return t;
+        }();
+        return table;
+    }
+    TPenProp FArmed, FAlarm;
+
+protected:
+    TCustomProp* PublishedObject(int index) override {
+        return index == kSolidAsInside + 1   ? &FArmed
+               : index == kSolidAsInside + 2 ? &FAlarm
+                                             : nullptr;
+    }
+};
+
+} // namespace
+
+TEST(PropText, PropertyObjectsAsSubPropertiesNest) {
+    TPropList list;
+    TFakeHistory history;
+    list.SetHistory(&history);
+    auto* pen = new TStatePen(&list, "Pen");
+    std::vector<std::string> changed;
+    list.OnPropChanged = [&](TCustomProp& p) { changed.push_back(p.QualifiedName()); };
+    // The nested pen's own rules apply even when everything is written.
+    list.OnPropStored = [&](TCustomProp& p, std::string_view sub, bool& stored) {
+        if (&p == &pen->FAlarm && sub == "Color")
+            stored = p.GetPropValue("Color") != TVariant(clRed);
+    };
+    EXPECT_EQ(pen->GetPropType("penarmed"), pkComplex);
+    pen->FArmed.SetWidth(2000);
+    EXPECT_EQ(changed, (std::vector<std::string>{"Pen.PenArmed"}));
+    EXPECT_EQ(history.Recorded, (std::vector<std::string>{"TPropHistoryAction:Pen"}));
+    EXPECT_EQ(SaveText(list),
+              Lines({"property Pen", "  property PenArmed", "    Width = 2000", "  end", "end"}));
+    std::string all = SaveText(list, true);
+    EXPECT_NE(all.find("  property PenArmed\n    Width = 2000\n  end\n"), std::string::npos);
+    EXPECT_EQ(all.find("property PenAlarm"), std::string::npos) << all;
+
+    TPropList copy;
+    auto* again = new TStatePen(&copy, "Pen");
+    LoadText(copy, CrLfText("property Pen\n  Width = 3000\n  property PenAlarm\n"
+                            "    Color = 255\n    Style = psDot\n  end\n"
+                            "  property PenNone\n    Width = 1\n  end\nend\n"));
+    EXPECT_EQ(again->Width(), 3000);
+    EXPECT_EQ(again->FAlarm.PenStyle(), psDot);
+    EXPECT_EQ(again->FAlarm.Color(), 255);
+    list.SetHistory(nullptr);
+}

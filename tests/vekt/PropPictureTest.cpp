@@ -200,6 +200,18 @@ TEST(PictureProp, FramesOfABitmap) {
     picture.SetFastBuffer(true); // any graphic may have frames then
     picture.SetColumns(2);
     EXPECT_EQ(picture.GetFrameSize(), TSize(5, 10));
+
+    // FastBuffer is written after the grid: reading must not lose the grid of such a picture.
+    TPropList list;
+    auto* loaded = new TPictureProp(&list, "Picture");
+    TPropList source;
+    auto* original = new TPictureProp(&source, "Picture");
+    original->SetGraphic(&metafile);
+    original->SetFastBuffer(true);
+    original->SetColumns(2);
+    LoadText(list, CrLfText(SaveText(source)));
+    EXPECT_EQ(loaded->Columns(), 2);
+    EXPECT_TRUE(loaded->FastBuffer());
 }
 
 TEST(PictureProp, MaskedBitmapsAreCutToTheirPixels) {
@@ -237,6 +249,7 @@ TEST(PictureProp, LinkedFilesAndEncodedOnlyPictures) {
     EXPECT_THROW(picture->SetLinkName(junk), EInvalidGraphic);
     EXPECT_EQ(picture->LinkName(), junk);
     EXPECT_FALSE(picture->HasPicture());
+    EXPECT_THROW(picture->SetLinkName("/dev/zero"), EFOpenError); // never read endlessly
     EXPECT_EQ(ExpandProgramPath("/a/b/../c.bmp"), "/a/c.bmp");
     EXPECT_EQ(std::filesystem::path(ExpandProgramPath("pics\\plan.bmp")).filename(), "plan.bmp");
     std::filesystem::remove(good);

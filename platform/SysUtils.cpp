@@ -8,9 +8,7 @@
 #include <limits>
 #include <sys/time.h>
 
-std::string Format(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+std::string FormatV(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     int length = std::vsnprintf(nullptr, 0, format, copy);
@@ -20,6 +18,13 @@ std::string Format(const char* format, ...) {
         out.resize(static_cast<size_t>(length));
         std::vsnprintf(out.data(), out.size() + 1, format, args);
     }
+    return out;
+}
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string out = FormatV(format, args);
     va_end(args);
     return out;
 }

@@ -14,6 +14,16 @@
 class TCustomProp;
 class TVektControl;
 
+// How a control turns: Center in absolute document units, Rotate in degrees (positive turns
+// counter-clockwise on the screen), Mirror a horizontal mirror applied before the rotation,
+// KeepOrientation for controls that keep their own orientation and only move.
+struct TTranslateInfo {
+    TPoint Center;
+    int32_t Rotate = 0;
+    bool Mirror = false;
+    bool KeepOrientation = false;
+};
+
 // What a control tells its panel and its subscribers. The order is fixed: the codes travel in
 // notifications and are compared by value.
 enum TVektNotify : uint8_t {

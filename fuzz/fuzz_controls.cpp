@@ -24,7 +24,7 @@ void Work(TVektPanel& panel) {
         TVektFiler filer(stream);
         scheme->SaveToFiler(filer, 0);
     }
-    TranslateInfo info;
+    TTranslateInfo info;
     info.Rotate = 90;
     info.Mirror = true;
     panel.TranslateSelection(info);

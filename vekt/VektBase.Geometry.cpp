@@ -99,7 +99,7 @@ bool TVektControl::IsSelectable() {
 
 // --- Translation ---
 
-TPoint TranslatePoint(const TPoint& point, const TranslateInfo& info) {
+TPoint TranslatePoint(const TPoint& point, const TTranslateInfo& info) {
     double x = double(point.X) - info.Center.X;
     double y = double(point.Y) - info.Center.Y;
     if (info.Mirror) x = -x;
@@ -121,14 +121,14 @@ TPoint TranslatePoint(const TPoint& point, const TranslateInfo& info) {
     return TPoint(Round32(x * c - y * s + info.Center.X), Round32(x * s + y * c + info.Center.Y));
 }
 
-void TVektControl::Translate(const TranslateInfo& info) {
+void TVektControl::Translate(const TTranslateInfo& info) {
     Invalidate();
     for (int i = 0; i < Count(); ++i)
         Controls(i)->Translate(info);
     ControlTranslate(info);
 }
 
-void TVektControl::ControlTranslate(const TranslateInfo& info) {
+void TVektControl::ControlTranslate(const TTranslateInfo& info) {
     BeginTranslate();
     try {
         TRect rect = DocRect();
@@ -144,7 +144,7 @@ void TVektControl::ControlTranslate(const TranslateInfo& info) {
     EndTranslate();
 }
 
-void TVektControl::TranslateLinkPoints(const TranslateInfo& info) {
+void TVektControl::TranslateLinkPoints(const TTranslateInfo& info) {
     if (!FLinkPoints.empty()) {
         BeginUpdate();
         for (int i = 0; i < LinkPointsCount(); ++i)

@@ -375,8 +375,8 @@ void TVektPanel::UnselectAll() {
         Unselect(FSelection.back());
 }
 
-void TVektPanel::TranslateSelection(const TranslateInfo& info) {
-    TranslateInfo snapped = info;
+void TVektPanel::TranslateSelection(const TTranslateInfo& info) {
+    TTranslateInfo snapped = info;
     // Rounded half to even, as the rest of the engine rounds angles.
     snapped.Rotate =
         static_cast<int32_t>(std::nearbyint(static_cast<double>(info.Rotate % 360) / 90.0)) * 90;

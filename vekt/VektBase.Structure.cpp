@@ -181,7 +181,7 @@ bool TVektGroup::IsPointInside(int32_t x, int32_t y) {
     return false;
 }
 
-void TVektGroup::Translate(const TranslateInfo& info) {
+void TVektGroup::Translate(const TTranslateInfo& info) {
     int quarter = ((info.Rotate % 360) + 360) % 360;
     if (info.Mirror && PropWidth()->IsReadOnly()) return;
     if (quarter == 180 && PropHeight()->IsReadOnly()) return;
@@ -206,7 +206,7 @@ void TVektGroup::Translate(const TranslateInfo& info) {
     EndTranslate();
 }
 
-void TVektGroup::ControlTranslate(const TranslateInfo& info) {
+void TVektGroup::ControlTranslate(const TTranslateInfo& info) {
     // The rectangle follows the children; only what is attached to the group moves here.
     if (!(Panel() && Panel()->History().GetProcessingControl() == this)) TranslateLinkPoints(info);
 }
@@ -571,6 +571,7 @@ TVektControl* TVektCustomScheme::FindControlAtPoint(int32_t x, int32_t y) {
 void TVektScheme::CreateProperties() {
     TVektCustomScheme::CreateProperties();
     FBrushProp = new TBrushProp(&Props(), "Brush");
+    FPictureProp = new TPictureProp(&Props(), "Picture");
     FBackgroundProp = new TBackgroundOptionsProp(&Props(), "Background");
 }
 

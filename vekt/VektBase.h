@@ -51,17 +51,9 @@ enum : uint8_t {
 
 enum TTransparencyMode : uint8_t { tmAuto = 0, tmBuffered = 1, tmNever = 2 };
 
-// A rotation and mirror of controls about a point.
-struct TranslateInfo {
-    TPoint Center;       // absolute, document units
-    int32_t Rotate = 0;  // degrees; positive turns counter-clockwise on the screen
-    bool Mirror = false; // horizontal mirror, applied before the rotation
-    bool KeepOrientation = false;
-};
-
 // The point (absolute, document units) moved as Translate moves control corners: relative to
 // Center, mirrored, rotated, rounded to the nearest integer.
-TPoint TranslatePoint(const TPoint& point, const TranslateInfo& info);
+TPoint TranslatePoint(const TPoint& point, const TTranslateInfo& info);
 
 struct THintInfo {
     std::string HintStr;
@@ -199,7 +191,7 @@ public:
     virtual void CreateProperties();
     virtual void ControlCreate();
     virtual void ControlDestroy();
-    virtual void ControlTranslate(const TranslateInfo& info);
+    virtual void ControlTranslate(const TTranslateInfo& info);
     virtual void StartSelectionMove() {}
     virtual void FinishSelectionMove() {}
     virtual void MirrorInResize(bool horizontal, bool vertical);
@@ -244,7 +236,7 @@ public:
     // The area this control paints when placed at (refreshX, refreshY), document units.
     virtual TRect GetRefreshRect(int32_t refreshX, int32_t refreshY);
     TNotifyLink& GetNotifyLink() override;
-    virtual void TranslateLinkPoints(const TranslateInfo& info);
+    virtual void TranslateLinkPoints(const TTranslateInfo& info);
     virtual void ScaleLinkPoints(const TRect& oldRect, const TRect& newRect);
     virtual bool IsSelectable();
     virtual bool IsGroup() { return false; }
@@ -291,10 +283,10 @@ public:
     virtual bool IsPointInside(int32_t x, int32_t y);
     // The point (absolute, document units) belongs to a connector's link property and must stay
     // valid until it is deleted here; it then moves with this control.
-    virtual int AddLinkPoint(TPoint* point);
-    virtual int IndexOfLinkPoint(const TPoint* point);
-    virtual void DeleteLinkPoint(int index);
-    virtual void Translate(const TranslateInfo& info);
+    int AddLinkPoint(TPoint* point) override;
+    int IndexOfLinkPoint(const TPoint* point) override;
+    void DeleteLinkPoint(int index) override;
+    virtual void Translate(const TTranslateInfo& info);
     virtual void SaveToFiler(TVektFiler& filer, int indent);
     virtual void LoadFromFiler(TVektFiler& filer);
     virtual void AssignStyle(TVektControl& source);
@@ -504,14 +496,14 @@ public:
     const char* ClassName() const override { return StaticClassName; }
 
     void ControlCreate() override;
-    void ControlTranslate(const TranslateInfo& info) override;
+    void ControlTranslate(const TTranslateInfo& info) override;
     void PropBeforeChanged(TCustomProp& prop) override;
     void PropChanged(TCustomProp& prop) override;
     TRect GetRefreshRect(int32_t refreshX, int32_t refreshY) override;
     bool IsGroup() override { return true; }
     void EndGroupUpdate() override;
     bool IsPointInside(int32_t x, int32_t y) override;
-    void Translate(const TranslateInfo& info) override;
+    void Translate(const TTranslateInfo& info) override;
 
     // Fits the group's rectangle to its children, keeping their absolute positions. Inside a
     // group-update bracket it waits for the bracket to close.
@@ -641,10 +633,12 @@ public:
     void PropStored(TCustomProp& prop, std::string_view subPropName, bool& isStored) override;
 
     TBrushProp* Brush() const { return FBrushProp; }
+    TPictureProp* Picture() const { return FPictureProp; }
     TBackgroundOptionsProp* Background() const { return FBackgroundProp; }
 
 private:
     TBrushProp* FBrushProp = nullptr;
+    TPictureProp* FPictureProp = nullptr;
     TBackgroundOptionsProp* FBackgroundProp = nullptr;
 };
 
@@ -757,7 +751,7 @@ public:
     TVektControl* Selected(int index) const { return FSelection[index]; }
     // Rotates and mirrors the selection by whole quarter turns (the angle is rounded to one);
     // controls on read-only layers stay.
-    void TranslateSelection(const TranslateInfo& info);
+    void TranslateSelection(const TTranslateInfo& info);
 
     // --- View ---
     // Page size in document units; mirrored by the schemes root's Width and Height.

@@ -93,7 +93,7 @@ TEST(ControlGroup, AttachedPointsFollowMovesAndResizes) {
 
 TEST(ControlGroup, TranslateRotatesChildrenAndRefits) {
     TGroupFixture f;
-    TranslateInfo quarter;
+    TTranslateInfo quarter;
     quarter.Center = {100000, 100000};
     quarter.Rotate = 90; // counter-clockwise on the screen: right becomes up
     f.Group->Translate(quarter);
@@ -104,7 +104,7 @@ TEST(ControlGroup, TranslateRotatesChildrenAndRefits) {
     // A locked width refuses a mirror; the group stays as it is.
     f.Panel.ActiveLayer()->SetMoveable(true);
     f.Panel.ActiveLayer()->SetResizable(false);
-    TranslateInfo mirror;
+    TTranslateInfo mirror;
     mirror.Center = {0, 0};
     mirror.Mirror = true;
     f.Group->Translate(mirror);
@@ -128,7 +128,7 @@ TEST(ControlTranslate, CornersAndLinkPointsTurnAboutTheCentre) {
         TTestBox* box = NewBox(panel, panel.ActiveScheme(), 10, 0, 20, 10);
         TPoint attached(30, 5);
         box->AddLinkPoint(&attached);
-        TranslateInfo info;
+        TTranslateInfo info;
         info.Rotate = c.rotate;
         info.Mirror = c.mirror;
         box->Translate(info);
@@ -158,7 +158,7 @@ TEST(ControlTranslate, TheSelectionTurnsByQuarters) {
         panel.Select(box);
         panel.Select(fixed);
         locked->SetReadOnly(true);
-        TranslateInfo info;
+        TTranslateInfo info;
         info.Rotate = c.rotate;
         panel.TranslateSelection(info);
         EXPECT_EQ(box->DocRect(), c.rect) << c.rotate;
@@ -378,4 +378,42 @@ TEST(ControlSchemes, HitTestingGoesByLayersFromTheTop) {
     }
     lost->Free();
     stray->Free();
+}
+
+namespace {
+
+// One end of a connector: a link point on another control.
+class TTestEnd : public TVektControl {
+public:
+    void CreateProperties() override {
+        TVektControl::CreateProperties();
+        End = new TLinkPointProp(&Props(), "LinkA", propDeferredLoad);
+    }
+    TLinkPointProp* End = nullptr;
+};
+
+} // namespace
+
+TEST(ControlLinkPoints, LinkPointPropertiesMoveWithTheirControl) {
+    for (bool targetGoesFirst : {true, false}) {
+        TVektPanel panel;
+        TTestBox* box = NewBox(panel, panel.ActiveScheme(), 0, 0, 10000, 10000);
+        TTestEnd* end =
+            TVektControl::New<TTestEnd>(&panel, panel.ActiveLayer(), panel.ActiveScheme());
+        end->End->SetPoint({10000, 5000});
+        end->End->SetLinkedControl(box);
+        ASSERT_EQ(box->LinkPointsCount(), 1);
+        box->SetLeft(2000);
+        EXPECT_EQ(end->End->Point(), TPoint(12000, 5000));
+        box->SetHeight(20000);
+        EXPECT_EQ(end->End->Point(), TPoint(12000, 10000));
+        if (targetGoesFirst) {
+            box->Free();
+            EXPECT_EQ(end->End->LinkedControl(), nullptr);
+        } else {
+            end->Free();
+            EXPECT_EQ(box->LinkPointsCount(), 0);
+            box->SetLeft(0); // no point of a freed property is touched
+        }
+    }
 }

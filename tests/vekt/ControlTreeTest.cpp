@@ -516,3 +516,93 @@ TEST(ControlTree, TearsDownATreeOfEveryStructuralClass) {
     EXPECT_EQ(survivor->Controls(0)->Panel(), nullptr);
     survivor->SetLeft(5);
 }
+
+TEST(ControlPanel, DocumentRootProperties) {
+    TVektPanel panel;
+    TVektSchemes* root = panel.Schemes();
+    TMemoryStream stream;
+    std::string lines = "Version = 160\r\nConnectorsMinGap = 9000\r\nWidth = 100000\r\n"
+                        "Left = 5\r\nConnectorLinkToPoint = True\r\n";
+    stream.WriteBuffer(lines.data(), static_cast<int64_t>(lines.size()));
+    stream.SetPosition(0);
+    TVektFiler filer(stream);
+    std::string line;
+    while (filer.ReadLine(line))
+        root->Props().LoadProp(filer, line, nullptr);
+    EXPECT_EQ(root->Version(), 170); // read-only
+    EXPECT_EQ(panel.ConnectorsMinGap(), 9000);
+    EXPECT_EQ(panel.DocWidth(), 100000);
+    EXPECT_EQ(root->Left(), 0);
+    std::string text = SaveText(*root);
+    EXPECT_EQ(text.substr(0, text.find("  object")),
+              "object Document: TVektSchemes\r\n  ConnectorLinkToPoint = True\r\n"
+              "  ConnectorsMinGap = 9000\r\n  Height = 240000\r\n  ID = 1\r\n"
+              "  Version = 170\r\n  Width = 100000\r\n");
+}
+
+TEST(ControlTree, WalkVisitsTheSubtreeInPreOrder) {
+    TVektPanel panel;
+    TVektGroup* a = TVektControl::New<TVektGroup>(&panel, nullptr, panel.ActiveScheme());
+    a->SetName("a");
+    TVektGroup* b = TVektControl::New<TVektGroup>(&panel, nullptr, a);
+    b->SetName("b");
+    TVektControl::New<TVektControl>(&panel, nullptr, b)->SetName("c");
+    TVektControl::New<TVektControl>(&panel, nullptr, a)->SetName("d");
+    TVektControl::New<TVektControl>(&panel, nullptr, panel.ActiveScheme())->SetName("outside");
+    struct Case {
+        const char* skip; // the control whose children are passed over
+        const char* order;
+    } cases[] = {{"", "a b c d"}, {"b", "a b d"}, {"a", "a"}};
+    for (const Case& c : cases) {
+        TPassControlRec pass;
+        pass.Start(a);
+        std::string order = pass.Control->Name();
+        while (pass.Next(pass.Control->Name() == c.skip))
+            order += " " + pass.Control->Name();
+        EXPECT_EQ(order, c.order) << c.skip;
+        EXPECT_EQ(pass.Control, nullptr);
+    }
+}
+
+namespace {
+
+class TStyled : public TVektControl {
+public:
+    void CreateProperties() override {
+        TVektControl::CreateProperties();
+        Pen = new TPenProp(&Props(), "Pen");
+        new TBrushProp(&Props(), "Brush");
+    }
+    TPenProp* Pen = nullptr;
+};
+
+class TOddBrush : public TVektControl {
+public:
+    void CreateProperties() override {
+        TVektControl::CreateProperties();
+        Brush = new TIntProp(&Props(), "Brush");
+    }
+    TIntProp* Brush = nullptr;
+};
+
+} // namespace
+
+TEST(ControlStyle, AssignStyleCopiesPenBrushAndTransparency) {
+    TVektPanel panel;
+    auto* from = TVektControl::New<TStyled>(&panel, panel.ActiveLayer(), panel.ActiveScheme());
+    auto* to = TVektControl::New<TStyled>(&panel, panel.ActiveLayer(), panel.ActiveScheme());
+    auto* odd = TVektControl::New<TOddBrush>(&panel, panel.ActiveLayer(), panel.ActiveScheme());
+    from->Pen->SetWidth(3000);
+    from->Pen->SetColor(0x0000FF);
+    static_cast<TBrushProp*>(from->Props().ByName("Brush"))->SetGradStyle(gsVertical);
+    from->SetTransparency(30);
+    to->AssignStyle(*from);
+    EXPECT_EQ(to->Pen->Width(), 3000);
+    EXPECT_EQ(to->Pen->Color(), 0x0000FF);
+    EXPECT_EQ(static_cast<TBrushProp*>(to->Props().ByName("Brush"))->GradStyle(), gsVertical);
+    EXPECT_EQ(to->Transparency(), 30);
+    odd->Brush->SetValue(7);
+    odd->AssignStyle(*from); // a Brush of another class is left alone
+    EXPECT_EQ(odd->Brush->GetValue(), 7);
+    EXPECT_EQ(odd->Transparency(), 30);
+}

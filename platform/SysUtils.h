@@ -39,3 +39,7 @@ bool StartsText(std::string_view prefix, std::string_view text);
 
 // Local date and time as an OLE Automation date (days since 30 December 1899).
 double Now();
+
+// Name of the user the process runs as (the password database, else $USER); empty when the
+// system cannot tell.
+std::string GetLoginUserName();

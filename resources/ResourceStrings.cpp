@@ -16,6 +16,8 @@ constexpr std::pair<TResStringId, const char*> Table[] = {
     {rsKindZone, "Silmukka"},
     {rsKindPartition, "Alue"},
     {rsKindPanel, "Paneeli"},
+
+    {rsServerDisconnected, "Palvelinyhteys poikki"},
 };
 
 constexpr bool InOrder() {

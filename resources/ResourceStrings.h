@@ -16,6 +16,9 @@ enum TResStringId : int {
     rsKindPartition,    // "Alue"
     rsKindPanel,        // "Paneeli"
 
+    // Server link
+    rsServerDisconnected, // "Palvelinyhteys poikki"
+
     rsStringCount
 };
 

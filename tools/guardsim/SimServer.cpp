@@ -293,6 +293,8 @@ void TSimSession::Answer(const TSimEvent& event) {
                               " bytes: " + BytesToHex(event.Bytes.substr(0, 64)) +
                               (event.Bytes.size() > 64 ? "...]" : "]"));
         FConnection.WriteRaw(event.Bytes.data(), event.Bytes.size());
+        // A scripted 200 leaves the client idle just like our own, so due events still wake it.
+        FIdle = event.Bytes.rfind("200 ", 0) == 0;
         break;
     case K::Close: Close("dropping the connection (scenario)"); break;
     }

@@ -10,7 +10,9 @@ namespace {
 
 // Counts its destructions, so a test sees who freed a record and when.
 struct TRecord {
-    explicit TRecord(int* freed, int value = 0) : Freed(freed), Value(value) {}
+    explicit TRecord(int* freed, int value = 0)
+        : Freed(freed)
+        , Value(value) {}
     ~TRecord() { ++*Freed; }
     int* Freed;
     int Value;
@@ -20,8 +22,7 @@ TMessage Make(uint32_t msg, intptr_t lparam, std::unique_ptr<TRecord> record = n
     TMessage message;
     message.Msg = msg;
     message.LParam = lparam;
-    if (record)
-        message.WParam = TMessageParam(std::move(record));
+    if (record) message.WParam = TMessageParam(std::move(record));
     return message;
 }
 
@@ -96,10 +97,8 @@ TEST(MessagePump, HandlerErrorsAreReportedAndTheLoopCarriesOn) {
     std::vector<uint32_t> seen;
     pump.ProcessMessages([&](TMessage& m) {
         seen.push_back(m.Msg);
-        if (m.Msg == 2)
-            throw std::runtime_error("two failed");
-        if (m.Msg == 3)
-            pump.Quit();
+        if (m.Msg == 2) throw std::runtime_error("two failed");
+        if (m.Msg == 3) pump.Quit();
     });
     EXPECT_EQ(seen, (std::vector<uint32_t>{1, 2, 3}));
     EXPECT_EQ(errors, std::vector<std::string>{"two failed"});

@@ -31,8 +31,7 @@ struct TPair {
         ASSERT_EQ(::write(Peer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     void ClosePeer() {
-        if (Peer >= 0)
-            ::close(Peer);
+        if (Peer >= 0) ::close(Peer);
         Peer = -1;
     }
     std::string ReadPeer() {
@@ -142,8 +141,7 @@ TEST(TcpClient, UnendingRepliesHitTheTimeAndSizeBounds) {
         std::atomic<bool> stop{false};
         std::thread writer([&] {
             std::string line = "200-" + std::string(1000, 'z') + "\r\n";
-            while (!stop.load() && ::write(pair.Peer, line.data(), line.size()) > 0) {
-            }
+            while (!stop.load() && ::write(pair.Peer, line.data(), line.size()) > 0) {}
         });
         try {
             pair.Client.GetResponse();
@@ -189,8 +187,7 @@ TEST(TcpClient, PayloadsAreBigEndianAndBounded) {
         SCOPED_TRACE(c.Name);
         TPair pair;
         pair.Send(c.Input);
-        if (c.ClosePeer)
-            pair.ClosePeer();
+        if (c.ClosePeer) pair.ClosePeer();
         TMemoryStream stream;
         if (c.Error) {
             try {
@@ -215,7 +212,8 @@ TEST(TcpClient, LargePayloadArrivesWhole) {
     std::string payload(3 * 1024 * 1024 + 17, '\0');
     for (size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>(i * 7 + i / 251);
-    std::thread writer([&] { pair.Send(BigEndian(static_cast<int32_t>(payload.size())) + payload); });
+    std::thread writer(
+        [&] { pair.Send(BigEndian(static_cast<int32_t>(payload.size())) + payload); });
     TMemoryStream stream;
     pair.Client.ReadPayload(stream);
     writer.join();
@@ -233,7 +231,10 @@ TEST(TcpClient, CommandLinesAreSevenBitAndSingleLine) {
         {"letters outside ASCII", "\xc3\x84ij\xc3\xa4 M\xc3\xbcller", "?ij? M?ller\r\n"},
         {"a line break cannot start a second command", "Alarm x\r\nDisarmPartition 5",
          "Alarm x??DisarmPartition 5\r\n"},
-        {"malformed UTF-8", "a\xff" "b", "a?b\r\n"},
+        {"malformed UTF-8",
+         "a\xff"
+         "b",
+         "a?b\r\n"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -295,6 +295,7 @@ void TSimSession::Answer(const TSimEvent& event) {
         FConnection.WriteRaw(event.Bytes.data(), event.Bytes.size());
         // A scripted 200 leaves the client idle just like our own, so due events still wake it.
         FIdle = event.Bytes.rfind("200 ", 0) == 0;
+        if (event.CloseAfter) Close("dropping the connection after the raw bytes (scenario)");
         break;
     case K::Close: Close("dropping the connection (scenario)"); break;
     }

@@ -103,6 +103,7 @@ TSimEvent ParseEvent(const json& item, const std::string& baseDir) {
             event.Bytes = HexToBytes(item.at("hex").get<std::string>());
         else
             event.Bytes = item.at("text").get<std::string>();
+        event.CloseAfter = item.value("close", false);
     }
     if (event.Kind == TSimEvent::TKind::Drawing &&
         (item.contains("document") || item.contains("payload")))

@@ -45,6 +45,7 @@ struct TSimEvent {
     std::vector<std::pair<std::string, std::string>> SettingsSet;
     std::string Version;
     std::string Bytes;
+    bool CloseAfter = false;    // Raw: drop the connection right after the bytes
     std::string DrawingPayload; // already packed, when the event replaces the drawing
 
     static const char* KindName(TKind kind);

@@ -54,7 +54,8 @@ Scenario events (JSON objects):
   status: "id", "name", "set" {state field: value} or "state" (hex of a state section)
   message: "text"      settings: "set" {key: value}     drawing: "document" / "payload"
   version: "version" (offered in the greeting from the next connection on)
-  raw: "text" or "hex" sent instead of a reply          close: drop the connection
+  raw: "text" or "hex" sent instead of a reply; "close": true drops the connection after it
+  close: drop the connection instead of answering the Poll
 Due events wait for the client's next Poll; an idle client is woken with "200 Event pending".
 "Alarm <text>" from a client starts an alarm with that text; "DisarmPartition <id>" takes the
 partition out of its exit delay and sends its new status.

@@ -181,6 +181,10 @@ void TConnectThread::Execute() {
 
 void TConnectThread::Login() {
     Connection.Connect(Host, ServerPort, Timings.ConnectTimeout);
+    LoginExchanges();
+}
+
+void TConnectThread::LoginExchanges() {
     TTcpReply greeting = Connection.GetResponse(200);
     if (greeting.Text.size() < 2) throw EListError("List index out of bounds (1)");
     bool update = IsNewerVersion(greeting.Text[1]);

@@ -151,7 +151,11 @@ public:
     // The steps of the conversation, run by Execute on the connection thread. They are public so
     // that a test harness can drive one conversation without the thread; every step raises on
     // failure and leaves the caller to drop the connection.
+    // Connects, then runs LoginExchanges.
     void Login();
+    // The login over a connection that is already open: greeting, identity, then the updater
+    // or the settings.
+    void LoginExchanges();
     void PollCycle();
     void FetchSettings();
     void FetchBackground();

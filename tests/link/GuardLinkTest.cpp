@@ -26,15 +26,13 @@ struct TRun {
 TRun RunGuardLink(const std::string& arguments) {
     TRun run;
     FILE* pipe = ::popen((GuardLink + " " + arguments + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return run;
+    if (!pipe) return run;
     char buffer[65536];
     while (std::fgets(buffer, sizeof buffer, pipe)) {
         run.Text += buffer;
         try {
             run.Lines.push_back(json::parse(buffer));
-        } catch (const json::exception&) {
-        }
+        } catch (const json::exception&) {}
     }
     int status = ::pclose(pipe);
     run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -74,9 +72,10 @@ TEST(GuardLink, PrintsEveryMessageAsOneJsonLine) {
     uint16_t port = server.Start("127.0.0.1", 0);
     std::string dir = testing::TempDir();
     std::string drawing = dir + "/gc_guardlink_drawing", clients = dir + "/gc_guardlink_clients";
-    TRun run = RunGuardLink("--server 127.0.0.1:" + std::to_string(port) +
-                   " --station 7 --user tester --messages 7 --retry-ms 60000 --save-drawing " +
-                   drawing + " --save-clients " + clients);
+    TRun run =
+        RunGuardLink("--server 127.0.0.1:" + std::to_string(port) +
+                     " --station 7 --user tester --messages 7 --retry-ms 60000 --save-drawing " +
+                     drawing + " --save-clients " + clients);
     server.Stop();
     ASSERT_EQ(run.Status, 0) << run.Text;
 
@@ -92,17 +91,19 @@ TEST(GuardLink, PrintsEveryMessageAsOneJsonLine) {
               R"("AlarmSound":false,"PreventExit":false,"DrawingVersion":12,"ClientsMode":true}})");
     EXPECT_EQ(keys[1], R"({"msg":"connection","connected":true})");
     std::string packed = PackDrawing("document");
-    for (const std::string& expected : std::vector<std::string>{
-             R"({"msg":"clients","home":99,"size":4,"saved":")" + clients + "\"}",
-             R"({"msg":"event","kind":201,"text":"Murto=http://x/1","caption":"Murto","link":"http://x/1"})",
-             R"({"msg":"event","kind":207,"id":11,"name":"Alue 1","size":2,"state":"01ff"})",
-             R"({"msg":"event","kind":206,"text":"Soita"})",
-             R"({"msg":"event","kind":204,"size":)" + std::to_string(packed.size()) +
-                 R"(,"saved":")" + drawing + "\"}",
-             std::string(R"({"msg":"connection","connected":false,"reason":"Palvelinyhteys poikki"})"),
-         })
-        EXPECT_NE(std::find(keys.begin(), keys.end(), expected), keys.end())
-            << expected << "\n" << run.Text;
+    for (
+        const std::string& expected : std::vector<std::string>{
+            R"({"msg":"clients","home":99,"size":4,"saved":")" + clients + "\"}",
+            R"({"msg":"event","kind":201,"text":"Murto=http://x/1","caption":"Murto","link":"http://x/1"})",
+            R"({"msg":"event","kind":207,"id":11,"name":"Alue 1","size":2,"state":"01ff"})",
+            R"({"msg":"event","kind":206,"text":"Soita"})",
+            R"({"msg":"event","kind":204,"size":)" + std::to_string(packed.size()) +
+                R"(,"saved":")" + drawing + "\"}",
+            std::string(
+                R"({"msg":"connection","connected":false,"reason":"Palvelinyhteys poikki"})"),
+        })
+        EXPECT_NE(std::find(keys.begin(), keys.end(), expected), keys.end()) << expected << "\n"
+                                                                             << run.Text;
     EXPECT_EQ(keys.back(), R"({"msg":"connection","connected":false,"reason":"Terminating"})");
     EXPECT_EQ(Slurp(drawing), packed);
     EXPECT_EQ(Slurp(clients), std::string("\x63\0\0\0", 4));

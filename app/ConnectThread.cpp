@@ -54,23 +54,42 @@ TLineBracket::~TLineBracket() {
     FLine.LineLock.unlock();
 }
 
+namespace {
+
+// Runs one exchange of another thread in the bracket. A line that broke half-way through a
+// reply or payload is closed: the bytes still due would otherwise be read as the replies of the
+// connection thread's next exchanges. The thread then finds the line closed and reconnects.
+template <class TExchange>
+void BorrowLine(TServerLine& line, TExchange exchange) {
+    TLineBracket bracket(line);
+    try {
+        exchange(line.Connection);
+    } catch (const ESocketError&) {
+        line.Connection.Disconnect(false);
+        throw;
+    }
+}
+
+} // namespace
+
 std::unique_ptr<TUtilityStream> RequestClients(TServerLine& line) {
     auto stream = std::make_unique<TUtilityStream>();
-    TLineBracket bracket(line);
-    line.Connection.SendCmd("GetClients", 200);
-    line.Connection.ReadPayload(*stream);
+    BorrowLine(line, [&](TTcpClient& connection) {
+        connection.SendCmd("GetClients", 200);
+        connection.ReadPayload(*stream);
+    });
     stream->SetPosition(0);
     return stream;
 }
 
 void SendAlarm(TServerLine& line, const std::string& text) {
-    TLineBracket bracket(line);
-    line.Connection.SendCmd("Alarm " + text, 200);
+    BorrowLine(line, [&](TTcpClient& connection) { connection.SendCmd("Alarm " + text, 200); });
 }
 
 void SendDisarmPartition(TServerLine& line, int32_t partitionId) {
-    TLineBracket bracket(line);
-    line.Connection.SendCmd("DisarmPartition " + IntToStr(partitionId), 200);
+    BorrowLine(line, [&](TTcpClient& connection) {
+        connection.SendCmd("DisarmPartition " + IntToStr(partitionId), 200);
+    });
 }
 
 std::string LoginUserName() {

@@ -100,7 +100,7 @@ private:
 };
 
 // Exchanges of the user-interface thread, each in its own bracket. They raise on a wrong reply
-// code or a broken line, like every exchange.
+// code or a broken line, like every exchange; a broken line is closed as well.
 std::unique_ptr<TUtilityStream> RequestClients(TServerLine& line); // "GetClients", payload
 void SendAlarm(TServerLine& line, const std::string& text);        // "Alarm <text>"
 void SendDisarmPartition(TServerLine& line, int32_t partitionId);  // "DisarmPartition <id>"

@@ -343,6 +343,33 @@ public:
 
 } // namespace
 
+TEST(ConnectThread, AnotherThreadsExchangeThatBreaksClosesTheLine) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    TTcpClient client;
+    client.Attach(fds[0]);
+    client.ReadTimeout = 2000;
+    TServerLine line(client);
+    uint32_t length = htonl(100);
+    std::string reply =
+        "200 Clients follow\r\n" + std::string(reinterpret_cast<const char*>(&length), 4) + "abc";
+    ASSERT_EQ(::write(fds[1], reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
+    ::shutdown(fds[1], SHUT_WR);
+    EXPECT_THROW(RequestClients(line), ESocketError);
+    // The rest of the payload must not be read as the connection thread's next reply.
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(line.LineWanted.load(), 0);
+    ::close(fds[1]);
+
+    // A wrong code leaves a line in step: the reply was read whole.
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    client.Attach(fds[0]);
+    ASSERT_EQ(::write(fds[1], "404 No partition 3\r\n", 20), 20);
+    EXPECT_THROW(SendDisarmPartition(line, 3), EReplyError);
+    EXPECT_TRUE(client.Connected());
+    ::close(fds[1]);
+}
+
 TEST(ConnectThread, AnUpdaterCutShortLeavesNoFile) {
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);

@@ -519,13 +519,13 @@ std::vector<std::pair<std::string, std::string>> TSimServer::Settings() const {
 
 void TSimServer::ChangeSettings(const std::vector<std::pair<std::string, std::string>>& changes) {
     std::lock_guard<std::mutex> lock(FSiteLock);
-    for (const auto& [key, value] : changes) {
+    for (const auto& change : changes) {
         auto it = std::find_if(FSite.Settings.begin(), FSite.Settings.end(),
-                               [&](const auto& entry) { return entry.first == key; });
+                               [&](const auto& entry) { return entry.first == change.first; });
         if (it != FSite.Settings.end())
-            it->second = value;
+            it->second = change.second;
         else
-            FSite.Settings.emplace_back(key, value);
+            FSite.Settings.push_back(change);
     }
 }
 

@@ -180,6 +180,17 @@ TEST(ConnectThread, ServerEndingTheConversationReconnectsAfterTheSpacing) {
     EXPECT_EQ(*(quit + 1), "7") << "the next conversation starts with the login";
 }
 
+TEST(ConnectThread, AServerReplyDuringTheIdleWaitMakesTheClientPollAtOnce) {
+    // The events come due while the client waits idle; with a minute's idle bound they can only
+    // arrive because the simulator's unsolicited reply ends the wait.
+    TLinkRig rig(Site(R"({"kind": "message", "text": "Herätys", "at": 200},
+                         {"kind": "alarm", "text": "Murto", "at": 400})"));
+    rig.Thread->Timings.IdleWaitBound = 60000;
+    rig.Thread->Start();
+    EXPECT_EQ(rig.ConversationUntil("201"),
+              (std::vector<std::string>{"200", "206 Her?tys", "200", "201 Murto"}));
+}
+
 TEST(ConnectThread, NewerVersionDownloadsTheUpdaterQuitsAndEnds) {
     TLinkRig rig(Site("", R"(, "version": "60.0", "updater": {"text": "new program"})"));
     std::ofstream(rig.Updater) << "an older download";

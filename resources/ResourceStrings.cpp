@@ -17,6 +17,13 @@ constexpr std::pair<TResStringId, const char*> Table[] = {
     {rsKindPartition, "Alue"},
     {rsKindPanel, "Paneeli"},
 
+    {rsServiceOffline, "offline"},
+    {rsServiceConnected, "yhdistetty"},
+    {rsZoneNumberTooHigh, "Yritys asettaa silmukkahakemisto > 192"},
+    {rsZoneNumberTooLow, "Yritys asettaa silmukkahakemisto < 1"},
+    {rsPartitionNumberTooHigh, "Yritys asettaa aluehakemisto > 8"},
+    {rsPartitionNumberTooLow, "Yritys asettaa aluehakemisto < 1"},
+
     {rsServerDisconnected, "Palvelinyhteys poikki"},
 };
 

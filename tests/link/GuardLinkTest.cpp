@@ -56,7 +56,7 @@ std::string Key(const json& line) {
 } // namespace
 
 TEST(GuardLink, PrintsEveryMessageAsOneJsonLine) {
-    // The events wait for the object list, which guardlink fetches once it is connected. Eight
+    // The events wait for the object list, which guardlink fetches once it is connected. Nine
     // messages always reach past the 205: a 200 of the first Poll may come or not, and after the
     // 205 the next conversation starts at once.
     TSimServer server(TSimSite::Parse(R"({
@@ -65,20 +65,29 @@ TEST(GuardLink, PrintsEveryMessageAsOneJsonLine) {
             "Prevent exit": "0", "Drawing version": "12", "Clients mode": "Dynamic"},
         "drawing": {"text": "document"},
         "home": 99,
+        "objects": [
+            {"type": "Service", "id": 4, "name": "Palvelu", "fields": {"Online": true}},
+            {"type": "Camera", "id": 30, "name": "Kamera", "record": "01020304"},
+            {"type": "Department", "id": 9, "name": "Osasto", "fields": {"Members": [4]}}
+        ],
         "scenario": [
             {"kind": "alarm", "text": "Murto=http://x/1", "on": "GetClients"},
+            {"kind": "status", "id": 4, "set": {"Online": false}, "on": "GetClients"},
             {"kind": "status", "id": 11, "name": "Alue 1", "state": "01ff", "on": "GetClients"},
             {"kind": "message", "text": "Soita", "on": "GetClients"},
             {"kind": "disconnect", "on": "GetClients"}
         ]})",
                                       "."));
     uint16_t port = server.Start("127.0.0.1", 0);
+    // The list holds the service, the unknown type's entry and the department; guardlink decodes
+    // only the service and skips the other two by their lengths.
+    size_t listSize = server.Objects().ClientsPayload().size();
     std::string dir = testing::TempDir();
     std::string drawing = dir + "/gc_guardlink_drawing", clients = dir + "/gc_guardlink_clients";
-    TRun run =
-        RunGuardLink("--server 127.0.0.1:" + std::to_string(port) +
-                     " --station 7 --user tester --messages 8 --retry-ms 100 --save-drawing " +
-                     drawing + " --save-clients " + clients);
+    TRun run = RunGuardLink("--server 127.0.0.1:" + std::to_string(port) +
+                            " --station 7 --user tester --messages 9 --retry-ms 100 "
+                            "--save-drawing " +
+                            drawing + " --save-clients " + clients);
     server.Stop();
     ASSERT_EQ(run.Status, 0) << run.Text;
 
@@ -94,22 +103,31 @@ TEST(GuardLink, PrintsEveryMessageAsOneJsonLine) {
               R"("AlarmSound":false,"PreventExit":false,"DrawingVersion":12,"ClientsMode":true}})");
     EXPECT_EQ(keys[1], R"({"msg":"connection","connected":true})");
     std::string packed = PackDrawing("document");
-    for (
-        const std::string& expected : std::vector<std::string>{
-            R"({"msg":"clients","home":99,"size":4,"saved":")" + clients + "\"}",
-            R"({"msg":"event","kind":201,"text":"Murto=http://x/1","caption":"Murto","link":"http://x/1"})",
-            R"({"msg":"event","kind":207,"id":11,"name":"Alue 1","size":2,"state":"01ff"})",
-            R"({"msg":"event","kind":206,"text":"Soita"})",
-            R"({"msg":"event","kind":204,"size":)" + std::to_string(packed.size()) +
-                R"(,"saved":")" + drawing + "\"}",
-            std::string(
-                R"({"msg":"connection","connected":false,"reason":"Palvelinyhteys poikki"})"),
-        })
+    const std::vector<std::string> expectedLines = {
+        R"({"msg":"clients","home":99,"size":)" + std::to_string(listSize) +
+            R"(,"objects":1,"saved":")" + clients + "\"}",
+        R"({"msg":"object","type":"Service","id":4,"name":"Palvelu","fields":{"Name":"Palvelu",)"
+        R"("Category":0,"OptionA":true,"OptionB":false,"Data":null,"ParamA":1,"ParamB":4,)"
+        R"("Value1":0,"Value2":0,"Time1":0.0,"Time2":0.0,"Info":""},"state":{"Online":true,)"
+        R"("StatusCode":1,"StatusText":"offline","StatusDetail":""}})",
+        R"({"msg":"event","kind":201,"text":"Murto=http://x/1","caption":"Murto","link":"http://x/1"})",
+        R"({"msg":"event","kind":207,"id":4,"name":"Palvelu","size":17,)"
+        R"("state":"0001070000006f66666c696e6500000000","object":{"Online":false,)"
+        R"("StatusCode":1,"StatusText":"offline","StatusDetail":""}})",
+        R"({"msg":"event","kind":207,"id":11,"name":"Alue 1","size":2,"state":"01ff"})",
+        R"({"msg":"event","kind":206,"text":"Soita"})",
+        R"({"msg":"event","kind":204,"size":)" + std::to_string(packed.size()) + R"(,"saved":")" +
+            drawing + "\"}",
+        R"({"msg":"connection","connected":false,"reason":"Palvelinyhteys poikki"})",
+    };
+    for (const std::string& expected : expectedLines)
         EXPECT_NE(std::find(keys.begin(), keys.end(), expected), keys.end()) << expected << "\n"
                                                                              << run.Text;
     EXPECT_EQ(keys.back(), R"({"msg":"connection","connected":false,"reason":"Terminating"})");
     EXPECT_EQ(Slurp(drawing), packed);
-    EXPECT_EQ(Slurp(clients), std::string("\x63\0\0\0", 4));
+    std::string list = Slurp(clients);
+    EXPECT_EQ(list.size(), listSize);
+    EXPECT_EQ(list.substr(0, 4), std::string("\x63\0\0\0", 4));
     std::remove(drawing.c_str());
     std::remove(clients.c_str());
 }

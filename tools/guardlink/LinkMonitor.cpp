@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ClientList.h"
 #include "Exception.h"
+#include "ObjectFields.h"
 
 using json = nlohmann::ordered_json;
 
@@ -166,10 +168,20 @@ void TLinkMonitor::LoadClients() {
         return;
     }
     json line{{"msg", "clients"}};
+    FObjects.clear();
+    std::string failure;
     int32_t home = 0;
-    if (stream->GetSize() >= 4) std::memcpy(&home, stream->Memory(), 4);
+    TBufferProtocol list(stream.get(), 32);
+    try {
+        home = ReadClientList(list, CreateModelObject, [this](std::unique_ptr<TCustomSysObject> o) {
+            FObjects.push_back(std::move(o));
+        });
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
     line["home"] = home;
     line["size"] = stream->GetSize();
+    line["objects"] = FObjects.size();
     if (!FOptions.SaveClients.empty()) {
         try {
             SaveFileWhole(FOptions.SaveClients, stream->Memory(),
@@ -182,9 +194,35 @@ void TLinkMonitor::LoadClients() {
         }
     }
     Print(line);
+    for (const auto& object : FObjects) {
+        json item{{"msg", "object"},
+                  {"type", object->ClassTypeName()},
+                  {"id", object->Id()},
+                  {"name", object->Name()},
+                  {"fields", DataFields(*object)},
+                  {"state", StateFields(*object)}};
+        Print(item);
+    }
+    if (!failure.empty()) Error("GetClients: " + failure);
 }
 
 void TLinkMonitor::ApplyStatus(ObjStatusRecord& record, json& line) {
-    (void)record;
-    (void)line;
+    for (const auto& object : FObjects) {
+        if (object->Id() != record.ObjectId) continue;
+        try {
+            record.State->SetPosition(0);
+            object->BeginStateUpdate();
+            try {
+                object->ReadState(*record.State, record.State->GetSize());
+            } catch (...) {
+                object->EndStateUpdate();
+                throw;
+            }
+            object->EndStateUpdate();
+            line["object"] = StateFields(*object);
+        } catch (const std::exception& e) {
+            line["object-error"] = e.what();
+        }
+        return;
+    }
 }

@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "ConnectThread.h"
+#include "CoreCommon.h"
 
 struct TLinkOptions {
     bool Clients = false;
@@ -39,6 +42,8 @@ private:
     TServerLine& FLine;
     TConnectThread& FThread;
     FILE* FOut;
+    // The last object list, decoded with the model classes.
+    std::vector<std::unique_ptr<TCustomSysObject>> FObjects;
     int FCount = 0;
     std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
 };

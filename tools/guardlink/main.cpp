@@ -48,13 +48,18 @@ Output: one object per line; every object has "t" (milliseconds since the start)
       "PreventExit":BOOL,"DrawingVersion":INT,"ClientsMode":BOOL}}
   {"msg":"event","kind":204,"size":BYTES[,"saved":FILE]}
   {"msg":"event","kind":206,"text":TEXT}
-  {"msg":"event","kind":207,"id":INT,"name":TEXT,"size":BYTES,"state":HEX[,"object":{...}]}
+  {"msg":"event","kind":207,"id":INT,"name":TEXT,"size":BYTES,"state":HEX
+      [,"object":{state fields}|,"object-error":TEXT]}
   {"msg":"update-ready","path":FILE,"size":BYTES}
-  {"msg":"clients","home":INT,"size":BYTES[,"saved":FILE]}
-  {"msg":"object","type":TEXT,"id":INT,"name":TEXT,"fields":{...}}
+  {"msg":"clients","home":INT,"size":BYTES,"objects":COUNT[,"saved":FILE]}
+  {"msg":"object","type":TEXT,"id":INT,"name":TEXT,"fields":{data fields},
+      "state":{state fields}}
   {"msg":"error","text":TEXT}      an exchange of guardlink's own failed
-With --clients, "object" of a 207 event holds the object's state fields after the change; a
-status record for an id the list does not hold has no "object".
+With --clients, the list is decoded with the console's object classes by type name; entries
+of a type they do not know are skipped by their length. "object" of a 207 event holds the
+object's state fields after the record was applied; a status record for an id the list does
+not hold has no "object". An object list that fails to decode prints the objects read before
+the fault, then an "error" line.
 )";
 
 [[noreturn]] void Fail(const std::string& message) {

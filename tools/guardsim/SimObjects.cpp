@@ -1,38 +1,95 @@
 #include "SimObjects.h"
 
-#include <cstring>
+#include "ClientList.h"
+#include "ObjectFields.h"
 
 TSimObjects::TSimObjects(const TSimSite& site)
-    : FSite(site) {}
-
-const TSimObjectSpec* TSimObjects::FindSpec(int32_t id) const {
-    for (const TSimObjectSpec& spec : FSite.Objects)
-        if (spec.Id == id) return &spec;
-    return nullptr;
+    : FHomeObjectId(site.HomeObjectId)
+    , FReadyList(site.ClientsPayload)
+    , FHasReadyList(site.HasClientsPayload) {
+    for (const TSimObjectSpec& spec : site.Objects) {
+        std::string where = "object " + std::to_string(spec.Id) + " (" + spec.Type + ")";
+        if (spec.HasRecord) {
+            FRawEntries.push_back({static_cast<size_t>(FObjects.Count()), spec});
+            continue;
+        }
+        std::unique_ptr<TCustomSysObject> object = CreateSiteObject(spec.Type);
+        if (!object)
+            throw ESiteError(where + ": no class for this type; give its \"record\" instead");
+        try {
+            object->SetId(spec.Id);
+            object->SetName(spec.Name);
+            ApplyFields(*object, spec.Fields);
+        } catch (const std::exception& e) {
+            throw ESiteError(where + ": " + e.what());
+        }
+        FObjects.Add(std::move(object));
+    }
 }
 
 std::string TSimObjects::ClientsPayload() {
     std::lock_guard<std::mutex> lock(FLock);
-    if (FSite.HasClientsPayload) return FSite.ClientsPayload;
-    std::string payload(4, '\0');
-    int32_t home = FSite.HomeObjectId;
-    std::memcpy(payload.data(), &home, 4);
-    return payload;
+    if (FHasReadyList) return FReadyList;
+    TBufferProtocol list(32);
+    WriteClientListHeader(list, FHomeObjectId);
+    size_t raw = 0;
+    for (int i = 0; i <= FObjects.Count(); ++i) {
+        for (; raw < FRawEntries.size() && FRawEntries[raw].Before == static_cast<size_t>(i);
+             ++raw) {
+            const TSimObjectSpec& spec = FRawEntries[raw].Spec;
+            TBufferProtocol record(32);
+            record.WriteBuf(static_cast<int32_t>(spec.Record.size()), spec.Record.data());
+            WriteClientListEntry(list, spec.Id, spec.Type, record);
+        }
+        if (i < FObjects.Count()) WriteClientListEntry(list, *FObjects.Items(i));
+    }
+    return std::string(reinterpret_cast<const char*>(list.Data()),
+                       static_cast<size_t>(list.GetSize()));
 }
 
 void TSimObjects::Status(const TSimEvent& event, std::string& text, std::string& payload) {
     std::lock_guard<std::mutex> lock(FLock);
-    const TSimObjectSpec* spec = FindSpec(event.Id);
-    std::string name = !event.Name.empty() ? event.Name : spec ? spec->Name : std::string();
-    if (!event.HasState)
-        throw ESiteError("status event for object " + std::to_string(event.Id) +
-                         " has no \"state\" to send");
+    TCustomSysObject* object = FObjects.FindById(event.Id);
+    std::string name = !event.Name.empty() ? event.Name : object ? object->Name() : std::string();
     text = std::to_string(event.Id) + "=" + name;
-    payload = event.State;
+    if (event.HasState) {
+        payload = event.State;
+        return;
+    }
+    if (!object)
+        throw ESiteError("status event for object " + std::to_string(event.Id) +
+                         ": the site has no such object and the event no \"state\"");
+    if (!event.Set.is_null()) {
+        try {
+            ApplyFields(*object, event.Set);
+        } catch (const std::exception& e) {
+            throw ESiteError("status event for object " + std::to_string(event.Id) + ": " +
+                             e.what());
+        }
+    }
+    payload = StateSection(*object);
+}
+
+void TSimObjects::Check(const TSimEvent& event) {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (event.Kind != TSimEvent::TKind::Status || event.HasState) return;
+    std::string where = "status event for object " + std::to_string(event.Id);
+    TCustomSysObject* object = FObjects.FindById(event.Id);
+    if (!object)
+        throw ESiteError(where + ": the site has no such object and the event no \"state\"");
+    if (event.Set.is_null()) return;
+    // Try the fields on a stand-in of the same class, so the site object stays as it is.
+    std::unique_ptr<TCustomSysObject> trial = CreateSiteObject(object->ClassTypeName());
+    try {
+        ApplyFields(*trial, event.Set);
+    } catch (const std::exception& e) {
+        throw ESiteError(where + ": " + e.what());
+    }
 }
 
 bool TSimObjects::DisarmPartition(int32_t partitionId, std::string& text, std::string& payload) {
     std::lock_guard<std::mutex> lock(FLock);
+    // FIXME: partitions arrive with the panel model; until then no partition can be disarmed.
     (void)partitionId;
     (void)text;
     (void)payload;

@@ -414,6 +414,8 @@ void TSimSession::Handle(const std::string& received) {
 TSimServer::TSimServer(TSimSite site)
     : FSite(std::move(site)) {
     FObjects = std::make_unique<TSimObjects>(FSite);
+    for (const TSimEvent& event : FSite.Scenario)
+        FObjects->Check(event);
 }
 
 TSimServer::~TSimServer() {

@@ -189,6 +189,10 @@ TSimSite TSimSite::Parse(const std::string& jsonText, const std::string& baseDir
                 spec.Id = item.at("id").get<int32_t>();
                 spec.Name = item.value("name", std::string());
                 if (item.contains("fields")) spec.Fields = item.at("fields");
+                if (item.contains("record")) {
+                    spec.HasRecord = true;
+                    spec.Record = HexToBytes(item.at("record").get<std::string>());
+                }
                 site.Objects.push_back(std::move(spec));
             }
         }

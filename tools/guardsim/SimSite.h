@@ -57,6 +57,10 @@ struct TSimObjectSpec {
     int32_t Id = 0;
     std::string Name;
     nlohmann::ordered_json Fields = nlohmann::ordered_json::object();
+    // A ready record for a type the model has no class for (sent as it is, to check that
+    // clients skip it).
+    bool HasRecord = false;
+    std::string Record;
 };
 
 // Everything a site file says. Paths inside it are relative to the file's folder.

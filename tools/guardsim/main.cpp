@@ -37,7 +37,10 @@ Site file (JSON object; file names are relative to the site file):
              {"document": FILE} / {"payload": FILE} for a ready payload
   "updater": FILE             the "Upgrade" payload
   "home": ID                  first value of the "GetClients" list
-  "objects": [{"type": T, "id": N, "name": S, "fields": {...}}]
+  "objects": [{"type": T, "id": N, "name": S, "fields": {field: value}}]
+                              made with the console's object classes; "fields" names their
+                              fields ("Online", "Info", "Members" ...). A type without a class
+                              needs "record" (hex of a ready record) and is sent as it is
   "clients_payload": FILE     a ready "GetClients" list instead of "objects"
   "scenario": [events] or FILE
 A FILE may also be given inline as {"text": "..."} or {"hex": "..."}.
@@ -51,7 +54,8 @@ Scenario events (JSON objects):
   "repeat"  send the event this many times (default 1)
   alarm: "text" (caption, optionally "=link"), "silent" (202 instead of 201); the alarm is
          answered to every Poll until an alarm-end
-  status: "id", "name", "set" {state field: value} or "state" (hex of a state section)
+  status: "id", "name", "set" {field: value} changes the site object, whose state section
+          is sent; or "state" (hex of a ready state section) for any id
   message: "text"      settings: "set" {key: value}     drawing: "document" / "payload"
   version: "version" (offered in the greeting from the next connection on)
   raw: "text" or "hex" sent instead of a reply; "close": true drops the connection after it

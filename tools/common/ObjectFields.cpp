@@ -1,0 +1,235 @@
+#include "ObjectFields.h"
+
+#include <functional>
+#include <limits>
+#include <vector>
+
+#include "ClientList.h"
+#include "MonCommon.h"
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+[[noreturn]] void Refuse(const std::string& field, const std::string& why) {
+    throw Exception("field \"" + field + "\": " + why);
+}
+
+template <class T>
+T Number(const std::string& field, const json& value) {
+    if (!value.is_number_integer()) Refuse(field, "expected an integer, not " + value.dump());
+    if (value.is_number_unsigned()) {
+        auto n = value.get<uint64_t>();
+        if (n > static_cast<uint64_t>(std::numeric_limits<T>::max()))
+            Refuse(field, value.dump() + " is out of range");
+        return static_cast<T>(n);
+    }
+    auto n = value.get<int64_t>();
+    if (n < static_cast<int64_t>(std::numeric_limits<T>::min()) ||
+        n > static_cast<int64_t>(std::numeric_limits<T>::max()))
+        Refuse(field, value.dump() + " is out of range");
+    return static_cast<T>(n);
+}
+
+bool Boolean(const std::string& field, const json& value) {
+    if (!value.is_boolean()) Refuse(field, "expected true or false, not " + value.dump());
+    return value.get<bool>();
+}
+
+std::string Text(const std::string& field, const json& value) {
+    if (!value.is_string()) Refuse(field, "expected a string, not " + value.dump());
+    return value.get<std::string>();
+}
+
+double Real(const std::string& field, const json& value) {
+    if (!value.is_number()) Refuse(field, "expected a number, not " + value.dump());
+    return value.get<double>();
+}
+
+TVariant VariantOf(const std::string& field, const json& value) {
+    if (value.is_null()) return TVariant::Null();
+    if (value.is_boolean()) return TVariant(value.get<bool>());
+    if (value.is_number_integer()) {
+        int64_t n = value.get<int64_t>();
+        if (n >= std::numeric_limits<int32_t>::min() && n <= std::numeric_limits<int32_t>::max())
+            return TVariant(static_cast<int32_t>(n));
+        return TVariant(n);
+    }
+    if (value.is_number()) return TVariant(value.get<double>());
+    if (value.is_string()) return TVariant(value.get<std::string>());
+    Refuse(field, "a carried value is null, a boolean, a number or a string, not " + value.dump());
+}
+
+json JsonOf(const TVariant& value) {
+    if (value.IsEmptyOrNull()) return nullptr;
+    if (value.VarType() == varBoolean) return value.AsBoolean();
+    if (value.IsOrdinal()) return value.AsInt64();
+    if (value.IsFloat()) return value.AsDouble();
+    if (value.IsString()) return value.AsString();
+    return TVariant::TypeName(value.VarType());
+}
+
+struct TField {
+    const char* Name;
+    bool State;
+    std::function<json(const TCustomSysObject&)> Get;
+    std::function<void(TCustomSysObject&, const std::string&, const json&)> Set;
+};
+
+template <class C>
+const C& As(const TCustomSysObject& o) {
+    return dynamic_cast<const C&>(o);
+}
+template <class C>
+C& As(TCustomSysObject& o) {
+    return dynamic_cast<C&>(o);
+}
+
+const std::vector<TField>& CommonFields() {
+    using O = TCustomSysObject;
+    static const std::vector<TField> fields = {
+        {"Name", false, [](const O& o) -> json { return o.Name(); },
+         [](O& o, const std::string& f, const json& v) { o.SetName(Text(f, v)); }},
+        {"Category", false, [](const O& o) -> json { return o.Category(); },
+         [](O& o, const std::string& f, const json& v) { o.SetCategory(Number<uint8_t>(f, v)); }},
+        {"OptionA", false, [](const O& o) -> json { return o.OptionA(); },
+         [](O& o, const std::string& f, const json& v) { o.SetOptionA(Boolean(f, v)); }},
+        {"OptionB", false, [](const O& o) -> json { return o.OptionB(); },
+         [](O& o, const std::string& f, const json& v) { o.SetOptionB(Boolean(f, v)); }},
+        {"Data", false, [](const O& o) -> json { return JsonOf(o.Data()); },
+         [](O& o, const std::string& f, const json& v) { o.SetData(VariantOf(f, v)); }},
+        {"ParamA", false, [](const O& o) -> json { return o.ParamA(); },
+         [](O& o, const std::string& f, const json& v) { o.SetParamA(Number<uint8_t>(f, v)); }},
+        {"ParamB", false, [](const O& o) -> json { return o.ParamB(); },
+         [](O& o, const std::string& f, const json& v) { o.SetParamB(Number<uint8_t>(f, v)); }},
+    };
+    return fields;
+}
+
+const std::vector<TField>& ServiceFields() {
+    using O = TCustomSysObject;
+    using S = TSysService;
+    static const std::vector<TField> fields = {
+        {"Value1", false, [](const O& o) -> json { return As<S>(o).Value1(); },
+         [](O& o, const std::string& f, const json& v) {
+             As<S>(o).SetValue1(Number<uint16_t>(f, v));
+         }},
+        {"Value2", false, [](const O& o) -> json { return As<S>(o).Value2(); },
+         [](O& o, const std::string& f, const json& v) {
+             As<S>(o).SetValue2(Number<uint16_t>(f, v));
+         }},
+        {"Time1", false, [](const O& o) -> json { return As<S>(o).Time1(); },
+         [](O& o, const std::string& f, const json& v) { As<S>(o).SetTime1(Real(f, v)); }},
+        {"Time2", false, [](const O& o) -> json { return As<S>(o).Time2(); },
+         [](O& o, const std::string& f, const json& v) { As<S>(o).SetTime2(Real(f, v)); }},
+        {"Info", false, [](const O& o) -> json { return As<S>(o).Info(); },
+         [](O& o, const std::string& f, const json& v) { As<S>(o).SetInfo(Text(f, v)); }},
+        {"Online", true, [](const O& o) -> json { return As<S>(o).Online(); },
+         [](O& o, const std::string& f, const json& v) { As<S>(o).SetOnline(Boolean(f, v)); }},
+        {"StatusCode", true, [](const O& o) -> json { return As<S>(o).StatusCode(); },
+         [](O& o, const std::string& f, const json& v) {
+             As<S>(o).SetStatusCode(Number<uint8_t>(f, v));
+         }},
+        {"StatusText", true, [](const O& o) -> json { return As<S>(o).StatusText(); },
+         [](O& o, const std::string& f, const json& v) { As<S>(o).SetStatusText(Text(f, v)); }},
+        {"StatusDetail", true, [](const O& o) -> json { return As<S>(o).StatusDetail(); },
+         [](O& o, const std::string& f, const json& v) { As<S>(o).SetStatusDetail(Text(f, v)); }},
+    };
+    return fields;
+}
+
+const std::vector<TField>& DepartmentFields() {
+    using O = TCustomSysObject;
+    using D = TDepartment;
+    static const std::vector<TField> fields = {
+        {"Members", false,
+         [](const O& o) -> json {
+             json members = json::array();
+             const D& d = As<D>(o);
+             for (int i = 0; i < d.MemberCount(); ++i)
+                 members.push_back(d.Members(i));
+             return members;
+         },
+         [](O& o, const std::string& f, const json& v) {
+             if (!v.is_array()) Refuse(f, "expected a list of object ids, not " + v.dump());
+             for (const json& id : v)
+                 As<D>(o).AddMember(Number<int32_t>(f, id), true);
+         }},
+    };
+    return fields;
+}
+
+// The fields of the object's class, common fields first.
+std::vector<const TField*> FieldsOf(const TCustomSysObject& object) {
+    std::vector<const TField*> fields;
+    for (const TField& field : CommonFields())
+        fields.push_back(&field);
+    const std::vector<TField>* own = nullptr;
+    if (dynamic_cast<const TSysService*>(&object))
+        own = &ServiceFields();
+    else if (dynamic_cast<const TDepartment*>(&object))
+        own = &DepartmentFields();
+    if (own)
+        for (const TField& field : *own)
+            fields.push_back(&field);
+    return fields;
+}
+
+json Collect(const TCustomSysObject& object, bool state) {
+    json out = json::object();
+    for (const TField* field : FieldsOf(object))
+        if (field->State == state) out[field->Name] = field->Get(object);
+    return out;
+}
+
+} // namespace
+
+std::unique_ptr<TCustomSysObject> CreateSiteObject(const std::string& typeName) {
+    if (typeName == TDepartment::ClassType) return TCustomSysObject::Create<TDepartment>();
+    std::unique_ptr<TCustomSysObject> object = CreateModelObject(typeName);
+    if (object) {
+        object->SetReadOnly(false);
+        // Close the bracket the received-object factory leaves open for a first load.
+        object->BeginUpdate();
+        object->EndUpdate();
+    }
+    return object;
+}
+
+void ApplyFields(TCustomSysObject& object, const json& fields) {
+    if (!fields.is_object())
+        throw Exception("fields must be an object of name and value, not " + fields.dump());
+    std::vector<const TField*> known = FieldsOf(object);
+    object.BeginUpdate();
+    object.BeginStateUpdate();
+    try {
+        for (auto it = fields.begin(); it != fields.end(); ++it) {
+            auto found = std::find_if(known.begin(), known.end(),
+                                      [&](const TField* f) { return it.key() == f->Name; });
+            if (found == known.end())
+                Refuse(it.key(), std::string("a ") + object.ClassTypeName() + " has no such field");
+            (*found)->Set(object, it.key(), it.value());
+        }
+    } catch (...) {
+        object.EndStateUpdate();
+        object.EndUpdate();
+        throw;
+    }
+    object.EndStateUpdate();
+    object.EndUpdate();
+}
+
+json DataFields(const TCustomSysObject& object) {
+    return Collect(object, false);
+}
+
+json StateFields(const TCustomSysObject& object) {
+    return Collect(object, true);
+}
+
+std::string StateSection(TCustomSysObject& object) {
+    TBufferProtocol state(64);
+    object.WriteState(state);
+    return std::string(reinterpret_cast<const char*>(state.Data()),
+                       static_cast<size_t>(state.GetSize()));
+}

@@ -1,7 +1,7 @@
 #include "Messages.h"
 
 #include <chrono>
-#include <cstdio>
+#include "SysUtils.h"
 
 void TMessagePump::Post(TMessage message) {
     {
@@ -18,7 +18,7 @@ void TMessagePump::Deliver(const TMessageHandler& handler, TMessage& message) {
         if (OnHandlerError)
             OnHandlerError(e);
         else
-            std::fprintf(stderr, "%s\n", e.what());
+            ApplicationHandleException(e);
     }
 }
 

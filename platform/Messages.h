@@ -66,8 +66,9 @@ public:
 using TMessageHandler = std::function<void(TMessage&)>;
 
 // The plain message queue for programs without a toolkit loop (tools, tests): any thread posts,
-// one thread drains. An error that escapes a handler goes to OnHandlerError (by default written
-// to stderr) and the pump carries on with the next message, as a window loop does.
+// one thread drains. An error that escapes a handler goes to OnHandlerError (by default the
+// application's exception handler) and the pump carries on with the next message, as a window
+// loop does.
 class TMessagePump : public IMessagePoster {
 public:
     void Post(TMessage message) override;

@@ -1,6 +1,7 @@
 #include "Messages.h"
 
 #include <chrono>
+
 #include "SysUtils.h"
 
 void TMessagePump::Post(TMessage message) {

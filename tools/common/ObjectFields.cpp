@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "ClientList.h"
@@ -76,64 +77,67 @@ struct TField {
     std::function<void(TCustomSysObject&, const std::string&, const json&)> Set;
 };
 
-template <class C>
-const C& As(const TCustomSysObject& o) {
-    return dynamic_cast<const C&>(o);
+template <class V>
+V FromJson(const std::string& field, const json& value) {
+    if constexpr (std::is_same_v<V, bool>)
+        return Boolean(field, value);
+    else if constexpr (std::is_same_v<V, std::string>)
+        return Text(field, value);
+    else if constexpr (std::is_same_v<V, double>)
+        return Real(field, value);
+    else if constexpr (std::is_same_v<V, TVariant>)
+        return VariantOf(field, value);
+    else
+        return Number<V>(field, value);
 }
-template <class C>
-C& As(TCustomSysObject& o) {
-    return dynamic_cast<C&>(o);
+
+template <class V>
+json ToJson(const V& value) {
+    if constexpr (std::is_same_v<V, TVariant>)
+        return JsonOf(value);
+    else
+        return value;
+}
+
+// A field read and written through the class's own getter and setter.
+template <class C, class R, class A>
+TField Field(const char* name, bool state, R (C::*get)() const, void (C::*set)(A)) {
+    using V = std::decay_t<A>;
+    return {name, state,
+            [get](const TCustomSysObject& o) -> json {
+                return ToJson<std::decay_t<R>>((dynamic_cast<const C&>(o).*get)());
+            },
+            [set](TCustomSysObject& o, const std::string& f, const json& v) {
+                (dynamic_cast<C&>(o).*set)(FromJson<V>(f, v));
+            }};
 }
 
 const std::vector<TField>& CommonFields() {
     using O = TCustomSysObject;
     static const std::vector<TField> fields = {
-        {"Name", false, [](const O& o) -> json { return o.Name(); },
-         [](O& o, const std::string& f, const json& v) { o.SetName(Text(f, v)); }},
-        {"Category", false, [](const O& o) -> json { return o.Category(); },
-         [](O& o, const std::string& f, const json& v) { o.SetCategory(Number<uint8_t>(f, v)); }},
-        {"OptionA", false, [](const O& o) -> json { return o.OptionA(); },
-         [](O& o, const std::string& f, const json& v) { o.SetOptionA(Boolean(f, v)); }},
-        {"OptionB", false, [](const O& o) -> json { return o.OptionB(); },
-         [](O& o, const std::string& f, const json& v) { o.SetOptionB(Boolean(f, v)); }},
-        {"Data", false, [](const O& o) -> json { return JsonOf(o.Data()); },
-         [](O& o, const std::string& f, const json& v) { o.SetData(VariantOf(f, v)); }},
-        {"ParamA", false, [](const O& o) -> json { return o.ParamA(); },
-         [](O& o, const std::string& f, const json& v) { o.SetParamA(Number<uint8_t>(f, v)); }},
-        {"ParamB", false, [](const O& o) -> json { return o.ParamB(); },
-         [](O& o, const std::string& f, const json& v) { o.SetParamB(Number<uint8_t>(f, v)); }},
+        Field("Name", false, &O::Name, &O::SetName),
+        Field("Category", false, &O::Category, &O::SetCategory),
+        Field("OptionA", false, &O::OptionA, &O::SetOptionA),
+        Field("OptionB", false, &O::OptionB, &O::SetOptionB),
+        Field("Data", false, &O::Data, &O::SetData),
+        Field("ParamA", false, &O::ParamA, &O::SetParamA),
+        Field("ParamB", false, &O::ParamB, &O::SetParamB),
     };
     return fields;
 }
 
 const std::vector<TField>& ServiceFields() {
-    using O = TCustomSysObject;
     using S = TSysService;
     static const std::vector<TField> fields = {
-        {"Value1", false, [](const O& o) -> json { return As<S>(o).Value1(); },
-         [](O& o, const std::string& f, const json& v) {
-             As<S>(o).SetValue1(Number<uint16_t>(f, v));
-         }},
-        {"Value2", false, [](const O& o) -> json { return As<S>(o).Value2(); },
-         [](O& o, const std::string& f, const json& v) {
-             As<S>(o).SetValue2(Number<uint16_t>(f, v));
-         }},
-        {"Time1", false, [](const O& o) -> json { return As<S>(o).Time1(); },
-         [](O& o, const std::string& f, const json& v) { As<S>(o).SetTime1(Real(f, v)); }},
-        {"Time2", false, [](const O& o) -> json { return As<S>(o).Time2(); },
-         [](O& o, const std::string& f, const json& v) { As<S>(o).SetTime2(Real(f, v)); }},
-        {"Info", false, [](const O& o) -> json { return As<S>(o).Info(); },
-         [](O& o, const std::string& f, const json& v) { As<S>(o).SetInfo(Text(f, v)); }},
-        {"Online", true, [](const O& o) -> json { return As<S>(o).Online(); },
-         [](O& o, const std::string& f, const json& v) { As<S>(o).SetOnline(Boolean(f, v)); }},
-        {"StatusCode", true, [](const O& o) -> json { return As<S>(o).StatusCode(); },
-         [](O& o, const std::string& f, const json& v) {
-             As<S>(o).SetStatusCode(Number<uint8_t>(f, v));
-         }},
-        {"StatusText", true, [](const O& o) -> json { return As<S>(o).StatusText(); },
-         [](O& o, const std::string& f, const json& v) { As<S>(o).SetStatusText(Text(f, v)); }},
-        {"StatusDetail", true, [](const O& o) -> json { return As<S>(o).StatusDetail(); },
-         [](O& o, const std::string& f, const json& v) { As<S>(o).SetStatusDetail(Text(f, v)); }},
+        Field("Value1", false, &S::Value1, &S::SetValue1),
+        Field("Value2", false, &S::Value2, &S::SetValue2),
+        Field("Time1", false, &S::Time1, &S::SetTime1),
+        Field("Time2", false, &S::Time2, &S::SetTime2),
+        Field("Info", false, &S::Info, &S::SetInfo),
+        Field("Online", true, &S::Online, &S::SetOnline),
+        Field("StatusCode", true, &S::StatusCode, &S::SetStatusCode),
+        Field("StatusText", true, &S::StatusText, &S::SetStatusText),
+        Field("StatusDetail", true, &S::StatusDetail, &S::SetStatusDetail),
     };
     return fields;
 }
@@ -145,7 +149,7 @@ const std::vector<TField>& DepartmentFields() {
         {"Members", false,
          [](const O& o) -> json {
              json members = json::array();
-             const D& d = As<D>(o);
+             const D& d = dynamic_cast<const D&>(o);
              for (int i = 0; i < d.MemberCount(); ++i)
                  members.push_back(d.Members(i));
              return members;
@@ -153,7 +157,7 @@ const std::vector<TField>& DepartmentFields() {
          [](O& o, const std::string& f, const json& v) {
              if (!v.is_array()) Refuse(f, "expected a list of object ids, not " + v.dump());
              for (const json& id : v)
-                 As<D>(o).AddMember(Number<int32_t>(f, id), true);
+                 dynamic_cast<D&>(o).AddMember(Number<int32_t>(f, id), true);
          }},
     };
     return fields;

@@ -4,13 +4,16 @@
 // What must hold whatever the bytes: every failure is one of our exceptions; no bracket stays
 // open; an object that was loaded before is left exactly as it was when the load fails; an
 // accepted record reloads without a change notification and writes back the same bytes after
-// one trip through a fresh object.
+// one trip through a fresh object. A panel, a partition and a zone stand by for the object to
+// link to, so loads also move it between lists.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "MonCommon.h"
+#include "MonCommon2.h"
+#include "ParadoxCommon.h"
 
 namespace {
 
@@ -49,10 +52,11 @@ void CountChange(void*, Obj&, uint8_t code) {
 }
 
 // A sample of each class, as the server would send it; loaded into the "loaded before" objects.
+// Samples are clones, so they stay out of the registries.
 std::unique_ptr<Obj> Sample(int kind) {
     switch (kind) {
     case 0: {
-        auto s = Obj::Create<TSysService>();
+        auto s = Obj::CreateClone<TSysService>(nullptr);
         s->SetId(4);
         s->SetName("Palvelu");
         s->SetValue1(3);
@@ -61,12 +65,43 @@ std::unique_ptr<Obj> Sample(int kind) {
         s->SetStatusText("yhdistetty");
         return s;
     }
-    default: {
-        auto d = Obj::Create<TDepartment>();
+    case 1: {
+        auto d = Obj::CreateClone<TDepartment>(nullptr);
         d->SetId(9);
         d->AddMember(3, false);
         d->AddMember(17, false);
         return d;
+    }
+    case 2: {
+        auto z = Obj::CreateClone<TParadoxZone>(nullptr);
+        z->SetId(100);
+        z->SetPanelId(1);
+        z->SetPartitionId(10);
+        z->SetZoneNumber(5);
+        z->SetZoneState(zsOpen);
+        return z;
+    }
+    case 3: {
+        auto a = Obj::CreateClone<TParadoxPartition>(nullptr);
+        a->SetId(10);
+        a->SetPanelId(1);
+        a->SetPartitionNumber(2);
+        a->SetArmStatus(asArmed);
+        return a;
+    }
+    case 4: {
+        auto p = Obj::CreateClone<TParadoxPanel>(nullptr);
+        p->SetId(1);
+        p->SetPanelWord1(7);
+        p->SetConnection(4, "ok");
+        return p;
+    }
+    default: {
+        auto l = Obj::CreateClone<TLightClient>(nullptr);
+        l->SetId(50);
+        l->SetOption6(true);
+        l->SetStatusFlags(lcfConnected);
+        return l;
     }
     }
 }
@@ -74,11 +109,15 @@ std::unique_ptr<Obj> Sample(int kind) {
 std::unique_ptr<Obj> Fresh(int kind) {
     switch (kind) {
     case 0: return Obj::CreateReceived<TSysService>();
-    default: return Obj::CreateReceived<TDepartment>();
+    case 1: return Obj::CreateReceived<TDepartment>();
+    case 2: return Obj::CreateReceived<TParadoxZone>();
+    case 3: return Obj::CreateReceived<TParadoxPartition>();
+    case 4: return Obj::CreateReceived<TParadoxPanel>();
+    default: return Obj::CreateReceived<TLightClient>();
     }
 }
 
-constexpr int Kinds = 2;
+constexpr int Kinds = 6;
 
 // The service's write rebuilds its parameter block, so a loaded block does not survive the
 // snapshot of the next load: that reload is allowed to announce the change.
@@ -95,7 +134,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool loadedBefore = data[1] & 1;
     std::string record(reinterpret_cast<const char*>(data + 2), size - 2);
 
-    std::unique_ptr<Obj> object = Fresh(kind);
+    // Everything lives in an owning list: panels and partitions free members when they go,
+    // and the list lets go of each object that announces its destruction.
+    TSysObjectList owner;
+    // A panel, a partition and a zone (ids 1, 10, 100) the object under test may link to.
+    for (int neighbour : {4, 3, 2}) {
+        Obj* o = owner.Add(Fresh(neighbour));
+        Check(Load(*o, RecordOf(*Sample(neighbour))));
+    }
+
+    Obj* object = owner.Add(Fresh(kind));
     if (loadedBefore) Check(Load(*object, RecordOf(*Sample(kind))));
     std::string before = RecordOf(*object);
 
@@ -115,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     object->RemoveChangeHandler(&CountChange, nullptr);
 
     std::string written = RecordOf(*object);
-    std::unique_ptr<Obj> copy = Fresh(kind);
+    Obj* copy = owner.Add(Fresh(kind));
     Check(Load(*copy, written));
     Check(RecordOf(*copy) == written);
     return 0;

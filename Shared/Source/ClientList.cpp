@@ -1,10 +1,17 @@
 #include "ClientList.h"
 
 #include "MonCommon.h"
+#include "MonCommon2.h"
+#include "ParadoxCommon.h"
 #include "SysUtils.h"
 
 std::unique_ptr<TCustomSysObject> CreateModelObject(const std::string& typeName) {
-    if (typeName == TSysService::ClassType) return TCustomSysObject::CreateReceived<TSysService>();
+    using Obj = TCustomSysObject;
+    if (typeName == TLightClient::ClassType) return Obj::CreateReceived<TLightClient>();
+    if (typeName == TParadoxPanel::ClassType) return Obj::CreateReceived<TParadoxPanel>();
+    if (typeName == TParadoxPartition::ClassType) return Obj::CreateReceived<TParadoxPartition>();
+    if (typeName == TParadoxZone::ClassType) return Obj::CreateReceived<TParadoxZone>();
+    if (typeName == TSysService::ClassType) return Obj::CreateReceived<TSysService>();
     return nullptr;
 }
 

@@ -25,7 +25,9 @@
 // sets Loading itself).
 using TSysObjectFactory = std::function<std::unique_ptr<TCustomSysObject>(const std::string&)>;
 
-// Receives each loaded object, with ownership.
+// Receives each loaded object, with ownership. Panels and partitions free members when they
+// are freed (also the failing object of a broken list), so the sink must let go of an object
+// that announces its destruction (code 2); a TSysObjectList does.
 using TSysObjectSink = std::function<void(std::unique_ptr<TCustomSysObject>)>;
 
 // The model classes by their exact (case-sensitive) type names: "LightClient", "Panel",

@@ -6,6 +6,7 @@
 
 #include "Debug.h"
 #include "ResourceStrings.h"
+#include "SysUtils.h"
 
 namespace {
 
@@ -205,6 +206,27 @@ void TCustomSysObject::SetCategory(uint8_t value) {
     BeginChange();
     FCategory = value;
     EndChange();
+}
+
+void TCustomSysObject::SetConfigField(double& field, const double& value) {
+    if (SameDouble(field, value)) return;
+    BeginChange();
+    field = value;
+    EndChange();
+}
+
+void TCustomSysObject::SetConfigField(TVariant& field, const TVariant& value) {
+    if (SameVariant(field, value)) return;
+    BeginChange();
+    field = value;
+    EndChange();
+}
+
+void TCustomSysObject::SetStateField(double& field, const double& value) {
+    if (SameDouble(field, value)) return;
+    StateChanging();
+    field = value;
+    StateChanged();
 }
 
 // --- configuration changes ---
@@ -513,6 +535,12 @@ void TSysObjectList::Detach(TCustomSysObject* object) {
 void TSysObjectList::Clear() {
     while (!FItems.empty())
         delete FItems.back();
+}
+
+TCustomSysObject* TSysObjectList::Items(int index) const {
+    if (index < 0 || index >= Count())
+        throw EListError(Format("List index out of bounds (%d)", index));
+    return FItems[static_cast<size_t>(index)];
 }
 
 TCustomSysObject* TSysObjectList::FindById(int32_t id) {

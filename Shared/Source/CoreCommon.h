@@ -225,6 +225,26 @@ protected:
     // The configuration-change pattern of every setter: BeginChange, store, EndChange.
     void BeginChange();
     void EndChange();
+    // A setter's body: nothing when equal, else the configuration or the state change around
+    // the store. Floating values and variants compare as SameDouble and SameVariant do.
+    template <class V>
+    void SetConfigField(V& field, const V& value) {
+        if (field == value) return;
+        BeginChange();
+        field = value;
+        EndChange();
+    }
+    template <class V>
+    void SetStateField(V& field, const V& value) {
+        if (field == value) return;
+        StateChanging();
+        field = value;
+        StateChanged();
+    }
+    void SetConfigField(double& field, const double& value);
+    void SetConfigField(TVariant& field, const TVariant& value);
+    void SetStateField(double& field, const double& value);
+
     // Defaults of subclass constructors, stored without notifying.
     void SetCaption(std::string caption) { FCaption = std::move(caption); }
     void SetDefaultCategory(uint8_t value) { FCategory = value; }
@@ -314,7 +334,8 @@ public:
     void Clear();
     TCustomSysObject* FindById(int32_t id);
     int Count() const { return static_cast<int>(FItems.size()); }
-    TCustomSysObject* Items(int index) const { return FItems.at(static_cast<size_t>(index)); }
+    // Raises EListError for an index out of bounds.
+    TCustomSysObject* Items(int index) const;
 
     // While updating, the objects' notifications do not reach the list's events.
     void BeginUpdate() { ++FUpdateCount; }

@@ -132,6 +132,62 @@ TEST(GuardLink, PrintsEveryMessageAsOneJsonLine) {
     std::remove(clients.c_str());
 }
 
+TEST(GuardLink, DecodesThePanelModelAndAppliesStatusRecords) {
+    // A zone comes before its panel and a partition after it, as a server may send them; the
+    // panel frees the members it still lists when guardlink ends, so ownership must hold too.
+    TSimServer server(TSimSite::Parse(R"({
+        "settings": {"Auto start": "0", "Confirm new alarm": "0", "Stop screensaver": "0",
+            "Popup alarms": "0", "Alarm sound": "0", "Prevent exit": "0", "Drawing version": "1"},
+        "home": 11,
+        "objects": [
+            {"type": "Zone", "id": 12, "name": "Ovi", "fields": {"PanelId": 10,
+             "PartitionId": 11, "ZoneNumber": 3}},
+            {"type": "Panel", "id": 10, "name": "Keskus", "fields": {"ConnectionState": 4}},
+            {"type": "Partition", "id": 11, "name": "Alue 1", "fields": {"PanelId": 10,
+             "PartitionNumber": 1, "ReadyStatus": 1}},
+            {"type": "LightClient", "id": 20, "name": "Valo", "fields": {"StatusFlags": 2}}
+        ],
+        "scenario": [
+            {"kind": "status", "id": 12, "set": {"ZoneState": 2}, "on": "GetClients"},
+            {"kind": "status", "id": 11, "set": {"ArmStatus": 1}, "on": "GetClients"},
+            {"kind": "status", "id": 20, "set": {"StatusFlags": 6, "DetailText": "palaa"},
+             "on": "GetClients"},
+            {"kind": "disconnect", "on": "GetClients"}
+        ]})",
+                                      "."));
+    uint16_t port = server.Start("127.0.0.1", 0);
+    TRun run = RunGuardLink("--server 127.0.0.1:" + std::to_string(port) +
+                            " --clients --messages 7 --retry-ms 100");
+    server.Stop();
+    ASSERT_EQ(run.Status, 0) << run.Text;
+
+    std::vector<std::string> objects, applied;
+    for (const json& line : run.Lines) {
+        if (line["msg"] == "object")
+            objects.push_back(line["type"].get<std::string>() + " " +
+                              std::to_string(line["id"].get<int>()) + " " + line["state"].dump());
+        if (line["msg"] == "event" && line["kind"] == 207)
+            applied.push_back(std::to_string(line["id"].get<int>()) + " " + line["object"].dump());
+    }
+    EXPECT_EQ(objects, (std::vector<std::string>{
+                           R"(Zone 12 {"ZoneState":0})",
+                           R"(Panel 10 {"ConnectionState":4,"ConnectionText":"","StateValue1":100,)"
+                           R"("StateValue2":0,"StateValue3":0,"StateByte1":0,"StateLong":0,)"
+                           R"("StateByte2":0,"StateByte3":0})",
+                           R"(Partition 11 {"ArmStatus":0,"ReadyStatus":1})",
+                           R"(LightClient 20 {"StatusFlags":2,"StatusText1":"","StatusText2":"",)"
+                           R"("DetailText":"","StatusTime":0.0})",
+                       }))
+        << run.Text;
+    EXPECT_EQ(applied, (std::vector<std::string>{
+                           R"(12 {"ZoneState":2})",
+                           R"(11 {"ArmStatus":1,"ReadyStatus":1})",
+                           R"(20 {"StatusFlags":6,"StatusText1":"","StatusText2":"",)"
+                           R"("DetailText":"palaa","StatusTime":0.0})",
+                       }))
+        << run.Text;
+}
+
 TEST(GuardLink, HelpAndBadArguments) {
     TRun help = RunGuardLink("--help");
     EXPECT_EQ(help.Status, 0);

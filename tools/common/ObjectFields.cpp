@@ -7,6 +7,8 @@
 
 #include "ClientList.h"
 #include "MonCommon.h"
+#include "MonCommon2.h"
+#include "ParadoxCommon.h"
 
 using json = nlohmann::ordered_json;
 
@@ -163,6 +165,109 @@ const std::vector<TField>& DepartmentFields() {
     return fields;
 }
 
+const std::vector<TField>& PanelFields() {
+    using O = TCustomSysObject;
+    using P = TParadoxPanel;
+    static const std::vector<TField> fields = {
+        Field("PanelValue", false, &P::PanelValue, &P::SetPanelValue),
+        Field("PanelText1", false, &P::PanelText1, &P::SetPanelText1),
+        Field("PanelByte", false, &P::PanelByte, &P::SetPanelByte),
+        Field("PanelText2", false, &P::PanelText2, &P::SetPanelText2),
+        Field("PanelText3", false, &P::PanelText3, &P::SetPanelText3),
+        Field("PanelFlag1", false, &P::PanelFlag1, &P::SetPanelFlag1),
+        Field("ZoneStatusEnabled", false, &P::ZoneStatusEnabled, &P::SetZoneStatusEnabled),
+        Field("PanelFlag2", false, &P::PanelFlag2, &P::SetPanelFlag2),
+        Field("PanelText4", false, &P::PanelText4, &P::SetPanelText4),
+        Field("PanelWord1", false, &P::PanelWord1, &P::SetPanelWord1),
+        Field("PanelFlag3", false, &P::PanelFlag3, &P::SetPanelFlag3),
+        Field("PanelWord2", false, &P::PanelWord2, &P::SetPanelWord2),
+        Field("PanelText5", false, &P::PanelText5, &P::SetPanelText5),
+        Field("PanelFlag4", false, &P::PanelFlag4, &P::SetPanelFlag4),
+        Field("PanelText6", false, &P::PanelText6, &P::SetPanelText6),
+        Field("PanelFlag5", false, &P::PanelFlag5, &P::SetPanelFlag5),
+        Field("PanelText7", false, &P::PanelText7, &P::SetPanelText7),
+        // The pairs the panel stores together are set one half at a time here.
+        {"ConnectionState", true,
+         [](const O& o) -> json { return dynamic_cast<const P&>(o).ConnectionState(); },
+         [](O& o, const std::string& f, const json& v) {
+             P& p = dynamic_cast<P&>(o);
+             p.SetConnection(Number<int32_t>(f, v), p.ConnectionText());
+         }},
+        {"ConnectionText", true,
+         [](const O& o) -> json { return dynamic_cast<const P&>(o).ConnectionText(); },
+         [](O& o, const std::string& f, const json& v) {
+             P& p = dynamic_cast<P&>(o);
+             p.SetConnection(p.ConnectionState(), Text(f, v));
+         }},
+        {"StateValue1", true,
+         [](const O& o) -> json { return dynamic_cast<const P&>(o).StateValue1(); },
+         [](O& o, const std::string& f, const json& v) {
+             P& p = dynamic_cast<P&>(o);
+             p.SetStateValues(p.StateValue2(), Number<int32_t>(f, v));
+         }},
+        {"StateValue2", true,
+         [](const O& o) -> json { return dynamic_cast<const P&>(o).StateValue2(); },
+         [](O& o, const std::string& f, const json& v) {
+             P& p = dynamic_cast<P&>(o);
+             p.SetStateValues(Number<int32_t>(f, v), p.StateValue1());
+         }},
+        Field("StateValue3", true, &P::StateValue3, &P::SetStateValue3),
+        Field("StateByte1", true, &P::StateByte1, &P::SetStateByte1),
+        Field("StateLong", true, &P::StateLong, &P::SetStateLong),
+        Field("StateByte2", true, &P::StateByte2, &P::SetStateByte2),
+        Field("StateByte3", true, &P::StateByte3, &P::SetStateByte3),
+    };
+    return fields;
+}
+
+const std::vector<TField>& PartitionFields() {
+    using P = TParadoxPartition;
+    static const std::vector<TField> fields = {
+        Field("PanelId", false, &P::PanelId, &P::SetPanelId),
+        Field("PartitionNumber", false, &P::PartitionNumber, &P::SetPartitionNumber),
+        Field("PartitionData", false, &P::PartitionData, &P::SetPartitionData),
+        Field("PartitionOption", false, &P::PartitionOption, &P::SetPartitionOption),
+        Field("ArmStatus", true, &P::ArmStatus, &P::SetArmStatus),
+        Field("ReadyStatus", true, &P::ReadyStatus, &P::SetReadyStatus),
+    };
+    return fields;
+}
+
+const std::vector<TField>& ZoneFields() {
+    using Z = TParadoxZone;
+    static const std::vector<TField> fields = {
+        Field("PanelId", false, &Z::PanelId, &Z::SetPanelId),
+        Field("PartitionId", false, &Z::PartitionId, &Z::SetPartitionId),
+        Field("ZoneNumber", false, &Z::ZoneNumber, &Z::SetZoneNumber),
+        Field("ZoneValue", false, &Z::ZoneValue, &Z::SetZoneValue),
+        Field("ZoneOption", false, &Z::ZoneOption, &Z::SetZoneOption),
+        Field("BypassUntil", false, &Z::BypassUntil, &Z::SetBypassUntil),
+        Field("BypassReason", false, &Z::BypassReason, &Z::SetBypassReason),
+        Field("ZoneState", true, &Z::ZoneState, &Z::SetZoneState),
+    };
+    return fields;
+}
+
+const std::vector<TField>& LightClientFields() {
+    using L = TLightClient;
+    static const std::vector<TField> fields = {
+        Field("LightValue", false, &L::LightValue, &L::SetLightValue),
+        Field("Option1", false, &L::Option1, &L::SetOption1),
+        Field("Option2", false, &L::Option2, &L::SetOption2),
+        Field("Option3", false, &L::Option3, &L::SetOption3),
+        Field("Option4", false, &L::Option4, &L::SetOption4),
+        Field("Option5", false, &L::Option5, &L::SetOption5),
+        Field("Option6", false, &L::Option6, &L::SetOption6),
+        Field("LightData", false, &L::LightData, &L::SetLightData),
+        Field("StatusFlags", true, &L::StatusFlags, &L::SetStatusFlags),
+        Field("StatusText1", true, &L::StatusText1, &L::SetStatusText1),
+        Field("StatusText2", true, &L::StatusText2, &L::SetStatusText2),
+        Field("DetailText", true, &L::DetailText, &L::SetDetailText),
+        Field("StatusTime", true, &L::StatusTime, &L::SetStatusTime),
+    };
+    return fields;
+}
+
 // The fields of the object's class, common fields first.
 std::vector<const TField*> FieldsOf(const TCustomSysObject& object) {
     std::vector<const TField*> fields;
@@ -173,6 +278,14 @@ std::vector<const TField*> FieldsOf(const TCustomSysObject& object) {
         own = &ServiceFields();
     else if (dynamic_cast<const TDepartment*>(&object))
         own = &DepartmentFields();
+    else if (dynamic_cast<const TParadoxPanel*>(&object))
+        own = &PanelFields();
+    else if (dynamic_cast<const TParadoxPartition*>(&object))
+        own = &PartitionFields();
+    else if (dynamic_cast<const TParadoxZone*>(&object))
+        own = &ZoneFields();
+    else if (dynamic_cast<const TLightClient*>(&object))
+        own = &LightClientFields();
     if (own)
         for (const TField& field : *own)
             fields.push_back(&field);

@@ -168,20 +168,20 @@ void TLinkMonitor::LoadClients() {
         return;
     }
     json line{{"msg", "clients"}};
-    FObjects.clear();
+    FObjects.Clear();
     std::string failure;
     int32_t home = 0;
     TBufferProtocol list(stream.get(), 32);
     try {
         home = ReadClientList(list, CreateModelObject, [this](std::unique_ptr<TCustomSysObject> o) {
-            FObjects.push_back(std::move(o));
+            FObjects.Add(std::move(o));
         });
     } catch (const std::exception& e) {
         failure = e.what();
     }
     line["home"] = home;
     line["size"] = stream->GetSize();
-    line["objects"] = FObjects.size();
+    line["objects"] = FObjects.Count();
     if (!FOptions.SaveClients.empty()) {
         try {
             SaveFileWhole(FOptions.SaveClients, stream->Memory(),
@@ -194,7 +194,8 @@ void TLinkMonitor::LoadClients() {
         }
     }
     Print(line);
-    for (const auto& object : FObjects) {
+    for (int i = 0; i < FObjects.Count(); ++i) {
+        TCustomSysObject* object = FObjects.Items(i);
         json item{{"msg", "object"},
                   {"type", object->ClassTypeName()},
                   {"id", object->Id()},
@@ -207,8 +208,7 @@ void TLinkMonitor::LoadClients() {
 }
 
 void TLinkMonitor::ApplyStatus(ObjStatusRecord& record, json& line) {
-    for (const auto& object : FObjects) {
-        if (object->Id() != record.ObjectId) continue;
+    if (TCustomSysObject* object = FObjects.FindById(record.ObjectId)) {
         try {
             record.State->SetPosition(0);
             object->BeginStateUpdate();
@@ -223,6 +223,5 @@ void TLinkMonitor::ApplyStatus(ObjStatusRecord& record, json& line) {
         } catch (const std::exception& e) {
             line["object-error"] = e.what();
         }
-        return;
     }
 }

@@ -42,8 +42,9 @@ private:
     TServerLine& FLine;
     TConnectThread& FThread;
     FILE* FOut;
-    // The last object list, decoded with the model classes.
-    std::vector<std::unique_ptr<TCustomSysObject>> FObjects;
+    // The last object list, decoded with the model classes. A panel frees its members with
+    // itself, so the objects live in an owner list that lets go of them when they go.
+    TSysObjectList FObjects;
     int FCount = 0;
     std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
 };

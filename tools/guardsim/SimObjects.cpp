@@ -2,6 +2,7 @@
 
 #include "ClientList.h"
 #include "ObjectFields.h"
+#include "ParadoxCommon.h"
 
 TSimObjects::TSimObjects(const TSimSite& site)
     : FHomeObjectId(site.HomeObjectId)
@@ -89,9 +90,14 @@ void TSimObjects::Check(const TSimEvent& event) {
 
 bool TSimObjects::DisarmPartition(int32_t partitionId, std::string& text, std::string& payload) {
     std::lock_guard<std::mutex> lock(FLock);
-    // FIXME: partitions arrive with the panel model; until then no partition can be disarmed.
-    (void)partitionId;
-    (void)text;
-    (void)payload;
-    return false;
+    auto* partition = dynamic_cast<TParadoxPartition*>(FObjects.FindById(partitionId));
+    if (!partition) return false;
+    // Cancelling the arming stops the exit delay and leaves the partition disarmed.
+    partition->BeginStateUpdate();
+    partition->SetReadyStatus(static_cast<uint8_t>(partition->ReadyStatus() & ~0x02));
+    partition->SetArmStatus(static_cast<uint8_t>(partition->ArmStatus() & ~0x01));
+    partition->EndStateUpdate();
+    text = std::to_string(partitionId) + "=" + partition->Name();
+    payload = StateSection(*partition);
+    return true;
 }

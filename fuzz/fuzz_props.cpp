@@ -6,6 +6,7 @@
 #include <string>
 
 #include "FakeDocument.h"
+#include "Metafile.h"
 #include "VektProps.h"
 
 namespace {
@@ -43,6 +44,9 @@ struct TFuzzDocument {
         new TLayerProp(&l, "Layer", propDeferredLoad);
         new TSchemeRefProp(&l, "Reference", propDeferredLoad);
         new TLinkProp(&l, "Link", propDeferredLoad);
+        new TLinkPointProp(&l, "LinkPoint", propDeferredLoad);
+        auto* picture = new TPictureProp(&l, "Picture");
+        picture->OnLoadError = [](TPictureProp&, const Exception&) {};
     }
 };
 

@@ -11,9 +11,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-std::string Format(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+std::string FormatV(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     int length = std::vsnprintf(nullptr, 0, format, copy);
@@ -23,6 +21,13 @@ std::string Format(const char* format, ...) {
         out.resize(static_cast<size_t>(length));
         std::vsnprintf(out.data(), out.size() + 1, format, args);
     }
+    return out;
+}
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string out = FormatV(format, args);
     va_end(args);
     return out;
 }

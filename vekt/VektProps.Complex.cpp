@@ -1,6 +1,7 @@
 // The complex property classes: brush, line cap, pen, font and background options, with their
 // published sub-properties in writing order.
 #include <cmath>
+#include <iterator>
 
 #include "SysUtils.h"
 #include "VektProps.h"
@@ -25,8 +26,7 @@ const std::vector<std::string>& BrushMethodNames() {
     return names;
 }
 const std::vector<std::string>& BrushStyleNames() {
-    static const TNames names = {"bsSolid",     "bsClear",     "bsHorizontal", "bsVertical",
-                                 "bsFDiagonal", "bsBDiagonal", "bsCross",      "bsDiagCross"};
+    static const TNames names(std::begin(kBrushStyleNames), std::end(kBrushStyleNames));
     return names;
 }
 const std::vector<std::string>& BitmapDisplayNames() {
@@ -39,31 +39,27 @@ const std::vector<std::string>& GradientStyleNames() {
     return names;
 }
 const std::vector<std::string>& PenStyleNames() {
-    static const TNames names = {"psSolid",      "psDash",  "psDot",        "psDashDot",
-                                 "psDashDotDot", "psClear", "psInsideFrame"};
+    static const TNames names(std::begin(kPenStyleNames), std::end(kPenStyleNames));
     return names;
 }
 const std::vector<std::string>& PenModeNames() {
-    static const TNames names = {"pmBlack",       "pmWhite",      "pmNop",         "pmNot",
-                                 "pmCopy",        "pmNotCopy",    "pmMergePenNot", "pmMaskPenNot",
-                                 "pmMergeNotPen", "pmMaskNotPen", "pmMerge",       "pmNotMerge",
-                                 "pmMask",        "pmNotMask",    "pmXor",         "pmNotXor"};
+    static const TNames names(std::begin(kPenModeNames), std::end(kPenModeNames));
     return names;
 }
 const std::vector<std::string>& PenEndCapNames() {
-    static const TNames names = {"pecFlat", "pecSquare", "pecRound"};
+    static const TNames names(std::begin(kPenEndCapNames), std::end(kPenEndCapNames));
     return names;
 }
 const std::vector<std::string>& PenJoinNames() {
-    static const TNames names = {"pjBevel", "pjMiter", "pjRound"};
+    static const TNames names(std::begin(kPenJoinNames), std::end(kPenJoinNames));
     return names;
 }
 const std::vector<std::string>& FontPitchNames() {
-    static const TNames names = {"fpDefault", "fpVariable", "fpFixed"};
+    static const TNames names(std::begin(kFontPitchNames), std::end(kFontPitchNames));
     return names;
 }
 const std::vector<std::string>& FontStyleNames() {
-    static const TNames names = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
+    static const TNames names(std::begin(kFontStyleNames), std::end(kFontStyleNames));
     return names;
 }
 const std::vector<std::string>& BackgroundOptionNames() {
@@ -138,31 +134,53 @@ void TBrushProp::StoreString(int index, const std::string& value) {
 }
 
 TVariant TBrushProp::GetData(int index) {
-    if (index != kBitmap || !FHasBitmap) return TVariant();
-    return TVariant::Bytes(FBitmapData);
+    if (index != kBitmap || !FBitmap) return TVariant();
+    return TVariant::Bytes(FBitmap->SaveToBytes());
 }
 
 void TBrushProp::SetData(int index, const TVariant& value) {
     if (index != kBitmap) return;
     const std::vector<uint8_t>& bytes = value.ByteArray();
     // The text form writes an empty block for no bitmap, so empty bytes are no bitmap either.
-    bool present = !bytes.empty();
-    if ((present == FHasBitmap && bytes == FBitmapData) || IsReadOnly()) return;
+    if (bytes.empty()) {
+        SetBitmap(nullptr);
+        return;
+    }
+    if (FBitmap && FBitmap->SaveToBytes() == bytes) return;
+    auto bitmap = std::make_shared<TBitmap>();
+    try {
+        bitmap->LoadFromBytes(bytes);
+    } catch (const Exception&) {
+        SetBitmap(nullptr); // the old bitmap is gone either way
+        throw;
+    }
+    if (IsReadOnly()) return;
     DoBeforeChanged();
-    FBitmapData = present ? bytes : std::vector<uint8_t>();
-    FHasBitmap = present;
+    FBitmap = std::move(bitmap);
     DoChanged();
 }
 
+void TBrushProp::SetBitmap(const TBitmap* bitmap) {
+    if ((!bitmap && !FBitmap) || IsReadOnly()) return;
+    DoBeforeChanged();
+    FBitmap = bitmap ? std::make_shared<TBitmap>(*bitmap) : nullptr;
+    DoChanged();
+}
+
+void TBrushProp::DoChanged() {
+    FTile.reset(); // a new bitmap or cache setting needs a new tile
+    TCustomProp::DoChanged();
+}
+
 bool TBrushProp::IsPublishedStored(int index) {
-    if (index == kBitmap) return FHasBitmap && FBitmapLinkName.empty();
+    if (index == kBitmap) return FBitmap && FBitmapLinkName.empty();
     return true;
 }
 
 bool TBrushProp::IsClear() const {
     switch (FMethod) {
     case bmHatch: return FColor == clNone || FBrushStyle == bsClear;
-    case bmBitmap: return !FHasBitmap || FBitmapData.empty();
+    case bmBitmap: return !FBitmap || FBitmap->Empty();
     case bmGradient: return false;
     }
     return false;
@@ -336,6 +354,43 @@ int32_t TPenProp::GetActualWidth() const {
     return FWidth;
 }
 
+void TPenProp::Setup(TCanvas& canvas, int scale) {
+    TPenParams params = GetPenParams(scale, StyledWidePens());
+    TPen pen;
+    pen.Color = ColorToRGB(FColor);
+    pen.Width = params.Width;
+    pen.Style = params.Style;
+    pen.Mode = FMode;
+    pen.Geometric = params.Geometric;
+    pen.EndCap = FEndCap;
+    pen.Join = FJoin;
+    canvas.SetPen(pen);
+}
+
+bool TPenProp::StyledWidePens() {
+    static const bool styled = [] {
+        TBitmap bitmap(10, 1);
+        bitmap.Fill(0xFFFFFFFF);
+        TCanvas& canvas = bitmap.Canvas();
+        TPen pen;
+        pen.Color = clBlack;
+        pen.Width = 3;
+        pen.Style = psDot;
+        pen.Geometric = true;
+        pen.EndCap = pecSquare;
+        pen.Join = pjBevel;
+        canvas.SetPen(pen);
+        canvas.MoveTo(0, 0);
+        canvas.LineTo(10, 0);
+        canvas.Flush();
+        const uint32_t* row = bitmap.ScanLine(0);
+        for (int x = 1; x < 10; ++x)
+            if (row[x] != row[0]) return true;
+        return false;
+    }();
+    return styled;
+}
+
 // --- TFontProp ---
 
 namespace {
@@ -383,6 +438,30 @@ void TFontProp::AssignPlatformFont(const std::string& name, int sizeInPoints, ui
     SetColor(color);
     SetCharset(charset);
     SetPitch(pitch);
+}
+
+void TFontProp::AssignFont(const TFont& font) {
+    int32_t pixels = font.Height == 0 ? kDefaultFontHeight : font.Height;
+    int32_t points = -MulDiv(pixels, 72, 96);
+    AssignPlatformFont(font.Name, points, font.Style(), font.Color, font.Charset, font.Pitch);
+}
+
+TFont TFontProp::GetFont(int scale) const {
+    TFont font;
+    font.Name = FFontName;
+    font.Height = MulDiv(FHeight, scale, 100000);
+    // Height 0 would ask for the platform's default size: a font zoomed far out would come out
+    // larger than at 100 %.
+    if (font.Height == 0 && FHeight != 0) font.Height = FHeight < 0 ? -1 : 1;
+    font.SetStyle(FStyles);
+    font.Charset = FCharset;
+    font.Pitch = FPitch;
+    font.Color = ColorToRGB(FColor);
+    return font;
+}
+
+void TFontProp::Setup(TCanvas& canvas, int scale) {
+    canvas.SetFont(GetFont(scale));
 }
 
 bool TFontProp::Edit() {

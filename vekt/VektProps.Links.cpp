@@ -285,3 +285,26 @@ TVariant TLinkProp::GetPropValue(std::string_view propName) {
     if (!propName.empty()) return TCustomProp::GetPropValue(propName);
     return TVariant(Path());
 }
+
+// --- TLinkPointProp ---
+
+TLinkPointProp::TLinkPointProp(TPropList* list, const std::string& name, uint8_t style)
+    : TLinkProp(list, name, style) {
+    if (!list || !list->Control()) throw Exception("Can't create link prop");
+}
+
+TLinkPointProp::~TLinkPointProp() {
+    // The target is alive here: its going away would have unlinked us first.
+    if (IPropControl* control = LinkedControl()) {
+        int i = control->IndexOfLinkPoint(&FPoint);
+        if (i >= 0) control->DeleteLinkPoint(i);
+    }
+}
+
+void TLinkPointProp::TargetChanged(IPropControl* oldControl) {
+    if (oldControl) {
+        int i = oldControl->IndexOfLinkPoint(&FPoint);
+        if (i >= 0) oldControl->DeleteLinkPoint(i);
+    }
+    if (IPropControl* control = LinkedControl()) control->AddLinkPoint(&FPoint);
+}

@@ -203,8 +203,10 @@ std::string SecondWord(const std::string& line) {
     return Trim(line.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
 }
 
-bool IsConversionError(const Exception& e) {
-    return dynamic_cast<const EConvertError*>(&e) || dynamic_cast<const EVariantError*>(&e);
+// The errors of a value that does not fit its property; they get the property and the position.
+bool IsValueError(const Exception& e) {
+    return dynamic_cast<const EConvertError*>(&e) || dynamic_cast<const EVariantError*>(&e) ||
+           dynamic_cast<const EInvalidGraphic*>(&e);
 }
 
 void Apply(TPropList* list, TCustomProp& prop, std::string_view subPropName, const TVariant& value,
@@ -230,7 +232,7 @@ void LoadValueLine(TPropList* list, TVektFiler& filer, const std::string& line, 
         if (!filer.TakeValue(value)) value = ReadValue(filer, text, wanted);
         if (wanted) Apply(list, *target, subPropName, value, refList);
     } catch (Exception& e) {
-        if (wanted && IsConversionError(e))
+        if (wanted && IsValueError(e))
             e.SetMessage(e.Message() + " (property " + target->QualifiedName(subPropName) + ", " +
                          filer.Where() + ")");
         throw;

@@ -130,6 +130,8 @@ TPropKind TCustomProp::GetPropType(std::string_view propName) {
     }
 }
 
+void TCustomProp::Setup(TCanvas&, int) {}
+
 // No editors are registered in this system; classes with their own editing override Edit.
 bool TCustomProp::Edit() {
     return false;
@@ -619,6 +621,7 @@ TPropList::TPropList(IPropControl* control)
     , FNotifyLink(this) {}
 
 TPropList::~TPropList() {
+    *FAlive = false;
     FNotifyLink.DestroyNotify();
     Clear();
 }
@@ -791,17 +794,22 @@ void TPropRefList::Apply() {
             continue;
         }
         TPropRefList* saved = list->FRefQueue;
+        std::shared_ptr<bool> alive = list->FAlive;
+        auto restore = [&] {
+            if (*alive) {
+                list->FRefQueue = saved;
+                --list->FResolveCount;
+            }
+        };
         ++list->FResolveCount;
         list->FRefQueue = this;
         try {
             prop->SetPropValue(entry.SubPropName, entry.Value);
         } catch (...) {
-            list->FRefQueue = saved;
-            --list->FResolveCount;
+            restore();
             throw;
         }
-        list->FRefQueue = saved;
-        --list->FResolveCount;
+        restore();
     }
     ClearIds();
 }

@@ -3,8 +3,10 @@
 // The property system: every persistent value of a document control is a property object in the
 // control's property list. A property owns its value, refuses changes while read-only, announces
 // every change before and after it happens, and knows how its value is written to and read from
-// the document text form. The binary form (VektUtils' filer in binary mode) shares the same value
-// access: GetPropValue / SetPropValue / GetPropType and the published sub-property table.
+// the document text form. The binary form shares the same value access (GetPropValue,
+// SetPropValue, GetPropType and the published sub-property table): its writer converts the lines
+// SaveProp writes, and its reader hands the typed value of a record to TPropList::LoadValue (or
+// through TVektFiler::TakeValue when it goes through LoadProp).
 
 #include <cstdint>
 #include <functional>
@@ -14,10 +16,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Bitmap.h"
+#include "Canvas.h"
 #include "Variant.h"
 #include "VektUtils.h"
 
 class TCustomProp;
+class TPictureProp;
 class TPropList;
 class TPropRefList;
 
@@ -33,11 +38,6 @@ enum : uint8_t {
 };
 
 enum TPropKind : uint8_t { pkPlain = 0, pkComplex = 1, pkStrList = 2, pkData = 3 };
-
-using TColor = int32_t;
-constexpr TColor clNone = 0x1FFFFFFF;
-constexpr TColor clBlack = 0x000000;
-constexpr TColor clWhite = 0xFFFFFF;
 
 // --- What the property system needs of the rest of the engine ---
 
@@ -64,6 +64,17 @@ class IPropPanel;
 // What link, layer and scheme-reference properties need of the control that owns their list.
 // The control class implements it; a list whose owner is no control works without it (those
 // properties then hold plain values).
+//
+// What a control does for its properties:
+// - creates its TPropList with itself as the control and wires OnPropBeforeChanged,
+//   OnPropChanged, OnPropStored (preset with the sub-property rule; the control decides the
+//   rest), OnPropReadOnly, and OnPropHistoryAction when it chooses undo actions itself;
+// - hands the list its panel's history (SetHistory) once it is created, and none while it has
+//   no panel;
+// - runs the Layer property's DoBeforeChanged / DoChanged around SetLayerControl;
+// - announces its destruction through GetNotifyLink (DestroyNotify) before its properties
+//   are freed, and fnName / fnID / fnRect ... through ControlNotify as they happen: link
+//   properties rebuild their paths and unlink on those.
 class IPropControl {
 public:
     virtual ~IPropControl() = default;
@@ -81,6 +92,11 @@ public:
     // change protocol on the control side.
     virtual IPropControl* GetLayerControl() = 0;
     virtual void SetLayerControl(IPropControl* layer) = 0;
+    // The points of link-point properties attached to this control, which move with it. The
+    // control keeps the pointers; the properties own the points and take them back.
+    virtual int AddLinkPoint(TPoint* point) = 0;
+    virtual int IndexOfLinkPoint(const TPoint* point) = 0;
+    virtual void DeleteLinkPoint(int index) = 0;
 };
 
 // What the same properties need of the document panel.
@@ -175,6 +191,8 @@ public:
     virtual void SetPropValue(std::string_view propName, const TVariant& value);
     virtual TVariant GetPropValue(std::string_view propName);
     virtual TPropKind GetPropType(std::string_view propName);
+    // Applies a pen, brush or font to a canvas at a scale in percent; others do nothing.
+    virtual void Setup(TCanvas& canvas, int scale);
     virtual bool Edit();
     virtual void GetEnumList(std::vector<TEnumItem>& items);
     virtual bool IsSubPropStored(std::string_view subPropName);
@@ -196,6 +214,8 @@ protected:
     virtual void StoreFloat(int index, double value);
     virtual TVariant GetData(int index);
     virtual void SetData(int index, const TVariant& value);
+    // A published sub-object (Object type): the class creates and owns it, free-standing and
+    // parented with SetParentProp, so its changes reach this property's list.
     virtual TCustomProp* PublishedObject(int index);
     // The published stored rule of a sub-property (defaults are handled before it is asked).
     virtual bool IsPublishedStored(int index);
@@ -446,6 +466,28 @@ private:
     bool FPathValid = true;
 };
 
+// A link plus a point (absolute document units) on the linked control; the point is entered in
+// the linked control's link points so that it moves with the control. Only a control's list
+// can hold one ("Can't create link prop").
+class TLinkPointProp : public TLinkProp {
+public:
+    TLinkPointProp(TPropList* list, const std::string& name, uint8_t style = 0);
+    ~TLinkPointProp() override;
+    const char* ClassName() const override { return "TLinkPointProp"; }
+
+    const TPoint& Point() const { return FPoint; }
+    // Moves the point without a change notification: the linked control and the connector
+    // move it as they go.
+    void SetPoint(const TPoint& point) { FPoint = point; }
+    TPoint* PointRef() { return &FPoint; }
+
+protected:
+    void TargetChanged(IPropControl* oldControl) override;
+
+private:
+    TPoint FPoint;
+};
+
 // --- TPropList ---
 
 // The properties of one control, sorted by name without regard to case; iteration visits them
@@ -545,6 +587,8 @@ private:
     IPropControl* FControl;
     std::vector<TItem> FItems;
     TNotifyLink FNotifyLink;
+    // Lets a queue that applies a value tell whether the value's handlers freed this list.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     IPropHistory* FHistory = nullptr;
     TPropRefList* FRefQueue = nullptr;
     int FResolveCount = 0;
@@ -591,6 +635,135 @@ private:
     std::unordered_map<uint32_t, uint32_t> FIdMap;
 };
 
+// --- Pictures ---
+
+// The graphic classes a picture can be read into, by the class name the persisted form
+// carries. TBitmap and TMetafile are registered from the start; other decoders register
+// themselves when the drawing layer has them.
+using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;
+void RegisterGraphicClass(const std::string& className, TGraphicFactory factory);
+std::unique_ptr<TGraphic> CreateGraphic(std::string_view className);
+
+// A picture of a class this process accepts but cannot decode: it has no size and draws
+// nothing, and its bytes are kept so that it is written back unchanged.
+class TUndecodedGraphic : public TGraphic {
+public:
+    explicit TUndecodedGraphic(std::string className)
+        : FClassName(std::move(className)) {}
+    const char* ClassName() const override { return FClassName.c_str(); }
+    int32_t Width() const override { return 0; }
+    int32_t Height() const override { return 0; }
+    void Draw(TCanvas&, const TRect&) const override {}
+    void LoadFromBytes(std::span<const uint8_t> bytes) override {
+        FBytes.assign(bytes.begin(), bytes.end());
+    }
+    std::vector<uint8_t> SaveToBytes() const override { return FBytes; }
+    std::unique_ptr<TGraphic> Clone() const override {
+        return std::make_unique<TUndecodedGraphic>(*this);
+    }
+
+private:
+    std::string FClassName;
+    std::vector<uint8_t> FBytes;
+};
+
+// The persisted picture form: the class name as a one-byte length (at most 63) and its
+// characters, then the class's data ("TBitmap" and "TJPEGImage": a 4-byte size and that many
+// bytes; "TMetafile": a 4-byte length that counts itself, then the metafile; "TIcon": an icon
+// file image). A zero length is no picture (nullptr), and so is a class name no accepted class
+// has. Sizes that do not fit the bytes raise EInvalidGraphic; nothing past the data is read.
+std::unique_ptr<TGraphic> ReadPersistedGraphic(std::span<const uint8_t> bytes);
+// The same form for a graphic; a single zero byte for none.
+std::vector<uint8_t> WritePersistedGraphic(const TGraphic* graphic);
+// A graphic from an image file, chosen by the file's extension. Raises EInvalidGraphic (or a
+// file error) when it cannot be read; files larger than 64 MiB or not regular are refused.
+std::unique_ptr<TGraphic> LoadGraphicFile(const std::string& fileName);
+// A file name of a document expanded against the folder of the program.
+std::string ExpandProgramPath(const std::string& fileName);
+
+class TPictureProp : public TCustomProp {
+public:
+    enum : int { kGraphic, kColumns, kRows, kMasked, kMaskColor, kLinkName, kFastBuffer };
+    using TOnLoadError = std::function<void(TPictureProp& picture, const Exception& error)>;
+
+    TPictureProp(TPropList* list, const std::string& name, uint8_t style = 0);
+    ~TPictureProp() override;
+    const char* ClassName() const override { return "TPictureProp"; }
+
+    // The graphic, decoded; none without a picture. A picture that keeps only its encoded bytes
+    // returns none here (see Decoded).
+    TGraphic* Graphic() const { return FGraphic.get(); }
+    bool HasPicture() const { return FGraphic != nullptr || !FEncoded.empty(); }
+    bool IsBitmap() const;
+    // Replaces the graphic through the change protocol (a copy is kept); none drops it.
+    void SetGraphic(const TGraphic* graphic);
+    // The picture decoded: the graphic itself, or a decoded copy of the encoded bytes.
+    std::unique_ptr<TGraphic> DecodedCopy() const;
+    // Keeps only the encoded bytes until the picture is needed (pictures of inactive schemes).
+    void KeepEncodedOnly();
+    bool IsEncodedOnly() const { return !FEncoded.empty(); }
+    // Pixel size of the picture; (0, 0) without one.
+    TSize PictureSize() const;
+    bool Empty() const;
+
+    int32_t Columns() const { return FColumns; }
+    void SetColumns(int32_t value) { SetPropValue("Columns", TVariant(value)); }
+    int32_t Rows() const { return FRows; }
+    void SetRows(int32_t value) { SetPropValue("Rows", TVariant(value)); }
+    bool Masked() const;
+    void SetMasked(bool value) { ChangeOrdinal(kMasked, value); }
+    TColor MaskColor() const;
+    void SetMaskColor(TColor value) { ChangeOrdinal(kMaskColor, value); }
+    const std::string& LinkName() const { return FLinkName; }
+    // Loads the picture from that file (see ExpandProgramPath); a missing file drops it.
+    void SetLinkName(const std::string& value) { SetPropValue("LinkName", TVariant(value)); }
+    bool FastBuffer() const { return FFastBuffer; }
+    void SetFastBuffer(bool value) { SetPropValue("FastBuffer", TVariant(value)); }
+
+    // Frames: with Columns x Rows above 1 (bitmaps, or any graphic with FastBuffer), frame k is
+    // the cell (k mod Columns, k div Columns); frames outside the grid give the whole picture.
+    TSize GetFrameSize() const;
+    TRect GetFrameRect(int32_t frameIndex) const;
+    // Draws the picture (or one frame of it) stretched over rect; with useMask a transparent
+    // bitmap is cut to the pixels that are not its transparent colour.
+    void Draw(TCanvas& canvas, const TRect& rect, bool useMask, int32_t frameIndex = -1);
+
+    // Where decoding failures go; without it they are raised again.
+    TOnLoadError OnLoadError;
+
+    std::string GetDisplayValue() override { return "(Picture)"; }
+    const std::vector<TSubPropInfo>& Published() const override;
+
+protected:
+    int64_t GetOrdinal(int index) const override;
+    void StoreOrdinal(int index, int64_t value) override;
+    std::string GetString(int index) const override;
+    void StoreString(int index, const std::string& value) override;
+    TVariant GetData(int index) override;
+    void SetData(int index, const TVariant& value) override;
+    void SetPublished(int index, const TVariant& value) override;
+    bool IsPublishedStored(int index) override;
+
+private:
+    // Installs a graphic without notifications, taking its transparency into the flags.
+    void Install(std::unique_ptr<TGraphic> graphic);
+    // Hands a decoding failure to OnLoadError; without one raises it again (call it only from
+    // the handler that caught it).
+    void Failed(const Exception& error);
+    bool FramesAllowed() const;
+
+    std::unique_ptr<TGraphic> FGraphic;
+    std::vector<uint8_t> FEncoded; // the persisted form while only it is kept
+    TSize FEncodedSize;
+    bool FEncodedIsBitmap = false;
+    int32_t FColumns = 1;
+    int32_t FRows = 1;
+    bool FMasked = false;
+    TColor FMaskColor = 0;
+    std::string FLinkName;
+    bool FFastBuffer = false;
+};
+
 // A data block larger than this (256 MiB unless changed) is read past and left empty, as when
 // memory runs out while its lines are collected. Returns the previous bound; tests lower it.
 size_t SetPropDataBlockLimit(size_t bytes);
@@ -605,19 +778,9 @@ TVariant ReadPropValueText(TVektFiler& filer, const std::string& valueText);
 
 // --- Complex classes ---
 
-// Value types of the drawing attributes, in the order their names are written. The canvas layer
-// maps them to its own pens, brushes and fonts.
+// Value types of the drawing attributes the canvas does not have, in the order their names are
+// written. Pens, brush styles and fonts use the canvas's own enumerations.
 enum TBrushMethod : uint8_t { bmHatch, bmGradient, bmBitmap };
-enum TBrushStyle : uint8_t {
-    bsSolid,
-    bsClear,
-    bsHorizontal,
-    bsVertical,
-    bsFDiagonal,
-    bsBDiagonal,
-    bsCross,
-    bsDiagCross,
-};
 enum TBitmapDisplay : uint8_t { bdCenter, bdTile, bdStretch };
 enum TGradientStyle : uint8_t {
     gsHorizontal,
@@ -629,38 +792,6 @@ enum TGradientStyle : uint8_t {
     gsBottomLeft,
     gsBottomRight,
 };
-enum TPenStyle : uint8_t {
-    psSolid,
-    psDash,
-    psDot,
-    psDashDot,
-    psDashDotDot,
-    psClear,
-    psInsideFrame,
-};
-enum TPenMode : uint8_t {
-    pmBlack,
-    pmWhite,
-    pmNop,
-    pmNot,
-    pmCopy,
-    pmNotCopy,
-    pmMergePenNot,
-    pmMaskPenNot,
-    pmMergeNotPen,
-    pmMaskNotPen,
-    pmMerge,
-    pmNotMerge,
-    pmMask,
-    pmNotMask,
-    pmXor,
-    pmNotXor,
-};
-enum TPenEndCap : uint8_t { pecFlat, pecSquare, pecRound };
-enum TPenJoin : uint8_t { pjBevel, pjMiter, pjRound };
-enum TFontPitch : uint8_t { fpDefault, fpVariable, fpFixed };
-// Set elements: bit (1 << element).
-enum TFontStyle : uint8_t { fsBold, fsItalic, fsUnderline, fsStrikeOut };
 enum TBackgroundOption : uint8_t {
     bpOffsetLeft,
     bpOffsetTop,
@@ -713,9 +844,11 @@ public:
     void SetColor(TColor value) { ChangeOrdinal(kColor, value); }
     TBrushStyle BrushStyle() const { return FBrushStyle; }
     void SetBrushStyle(TBrushStyle value) { ChangeOrdinal(kStyle, value); }
-    // The BMP file image of the pattern bitmap; empty without one.
-    const std::vector<uint8_t>& BitmapData() const { return FBitmapData; }
-    bool HasBitmap() const { return FHasBitmap; }
+    // The pattern bitmap, or none.
+    const std::shared_ptr<TBitmap>& Bitmap() const { return FBitmap; }
+    bool HasBitmap() const { return FBitmap != nullptr; }
+    // Replaces the bitmap through the change protocol (a copy is kept).
+    void SetBitmap(const TBitmap* bitmap);
     const std::string& BitmapLinkName() const { return FBitmapLinkName; }
     void SetBitmapLinkName(const std::string& value) { ChangeString(kBitmapLinkName, value); }
     bool BitmapMasked() const { return FBitmapMasked; }
@@ -737,6 +870,15 @@ public:
     // Keeps a gradient right when its control is rotated (degrees, counter-clockwise) or
     // mirrored horizontally before the rotation. Other methods do not change.
     void Translate(int rotate, bool mirror);
+    void Translate(const TTranslateInfo& info) { Translate(info.Rotate, info.Mirror); }
+
+    // The canvas brush for hatches and solid fills; clear for gradients, bitmaps and clNone
+    // (the owner paints those with PaintSpecial).
+    void Setup(TCanvas& canvas, int scale) override;
+    // Paints a gradient or bitmap brush over rect (pixels), clipped to clipRect; bitmaps tile
+    // from (originX, originY). Hatch brushes paint nothing here.
+    void PaintSpecial(TCanvas& canvas, const TRect& rect, int32_t originX, int32_t originY,
+                      const TRect& clipRect);
 
     std::string GetDisplayValue() override { return "(Brush)"; }
     const std::vector<TSubPropInfo>& Published() const override;
@@ -749,13 +891,21 @@ protected:
     TVariant GetData(int index) override;
     void SetData(int index, const TVariant& value) override;
     bool IsPublishedStored(int index) override;
+    void DoChanged() override;
 
 private:
+    void PaintGradient(TCanvas& canvas, const TRect& rect);
+    void PaintBitmap(TCanvas& canvas, const TRect& rect, int32_t originX, int32_t originY,
+                     const TRect& clipRect);
+    std::shared_ptr<TBitmap> MakeTile() const;
+    void LoadBitmapLink();
+
     TBrushMethod FMethod = bmHatch;
     TColor FColor = clNone;
     TBrushStyle FBrushStyle = bsSolid;
-    std::vector<uint8_t> FBitmapData;
-    bool FHasBitmap = false;
+    std::shared_ptr<TBitmap> FBitmap;
+    // A tile of at least kMinTileSize pixels made of the bitmap, kept while BitmapCache is on.
+    std::shared_ptr<TBitmap> FTile;
     std::string FBitmapLinkName;
     bool FBitmapMasked = false;
     TColor FBitmapMaskColor = 0;
@@ -850,6 +1000,12 @@ public:
     TPenParams GetPenParams(int scale, bool styledWidePens) const;
     // Width, or 1000 when the pen draws 1 pixel wide at 100 %, or 0 for a pen that draws nothing.
     int32_t GetActualWidth() const;
+    // The canvas pen at the scale, with Mode.
+    void Setup(TCanvas& canvas, int scale) override;
+    // Whether the raster back end draws styled wide (geometric) pens: a dotted geometric pen 3
+    // pixels wide with square caps and bevel joins is drawn along a 10 x 1 bitmap once per
+    // process, and the answer is yes when the row's pixels are not all equal.
+    static bool StyledWidePens();
 
     std::string GetDisplayValue() override { return "(Pen)"; }
     const std::vector<TSubPropInfo>& Published() const override;
@@ -867,9 +1023,6 @@ private:
     TPenJoin FJoin = pjMiter;
     bool FSolidAsInside = true;
 };
-
-// The platform's default font height in pixels (a fresh font takes it x 1000).
-constexpr int32_t kDefaultFontPixelHeight = -11;
 
 class TFontProp : public TCustomProp {
 public:
@@ -899,6 +1052,12 @@ public:
     void AssignPlatformFont(const std::string& name, int sizeInPoints, uint8_t styles, TColor color,
                             uint8_t charset, TFontPitch pitch);
 
+    // Takes a canvas font (pixel height at 96 pixels per inch).
+    void AssignFont(const TFont& font);
+    // The canvas font at the scale: its pixel height is Height x scale / 100000.
+    TFont GetFont(int scale) const;
+    void Setup(TCanvas& canvas, int scale) override;
+
     bool Edit() override;
     std::string GetDisplayValue() override { return "(Font)"; }
     const std::vector<TSubPropInfo>& Published() const override;
@@ -914,7 +1073,7 @@ protected:
 private:
     uint8_t FCharset = 1;
     TColor FColor = 0;
-    int32_t FHeight = kDefaultFontPixelHeight * 1000;
+    int32_t FHeight = kDefaultFontHeight * 1000;
     std::string FFontName = "Arial";
     TFontPitch FPitch = fpDefault;
     uint8_t FStyles = 0;
@@ -959,6 +1118,13 @@ public:
     void SetWidth(int32_t value) { ChangeOrdinal(kWidth, value); }
     int32_t Height() const { return FHeight; }
     void SetHeight(int32_t value) { ChangeOrdinal(kHeight, value); }
+
+    // Where the picture goes in rect (pixels) at the scale; empty for an empty picture.
+    TRect GetPictureRect(const TPictureProp& picture, const TRect& rect, int scale) const;
+    // The brush over rect (pen clear, copy mode; gradients and bitmaps clipped to rect), then
+    // the picture in GetPictureRect. useMask cuts transparent bitmaps to their mask.
+    void PaintBackground(TCanvas& canvas, const TRect& rect, int scale, TBrushProp* brush,
+                         TPictureProp* picture, bool useMask = false);
 
     std::string GetDisplayValue() override { return "(BackgroundOptions)"; }
     const std::vector<TSubPropInfo>& Published() const override;

@@ -7,22 +7,6 @@
 #include "CodePage.h"
 #include "SysUtils.h"
 
-int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
-    if (c == 0) return -1;
-    int64_t product = static_cast<int64_t>(a) * b;
-    int64_t divisor = c;
-    if (divisor < 0) {
-        product = -product;
-        divisor = -divisor;
-    }
-    int64_t result =
-        product >= 0 ? (product + divisor / 2) / divisor : -((-product + divisor / 2) / divisor);
-    if (result < std::numeric_limits<int32_t>::min() ||
-        result > std::numeric_limits<int32_t>::max())
-        return -1;
-    return static_cast<int32_t>(result);
-}
-
 // --- TNotifyLink ---
 
 TNotifyLink::TNotifyLink(void* owner)

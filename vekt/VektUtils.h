@@ -8,14 +8,21 @@
 #include <vector>
 
 #include "Classes.h"
+#include "Types.h"
 #include "Variant.h"
 
 class TCustomProp;
 class TVektControl;
 
-// a * b / c in 64-bit arithmetic, rounded half away from zero; -1 when c is 0 or the result
-// does not fit 32 bits (the platform's multiply-divide).
-int32_t MulDiv(int32_t a, int32_t b, int32_t c);
+// How a control turns: Center in absolute document units, Rotate in degrees (positive turns
+// counter-clockwise on the screen), Mirror a horizontal mirror applied before the rotation,
+// KeepOrientation for controls that keep their own orientation and only move.
+struct TTranslateInfo {
+    TPoint Center;
+    int32_t Rotate = 0;
+    bool Mirror = false;
+    bool KeepOrientation = false;
+};
 
 // What a control tells its panel and its subscribers. The order is fixed: the codes travel in
 // notifications and are compared by value.

@@ -52,6 +52,16 @@ public:
         if (prop) prop->DoChanged();
     }
 
+    int AddLinkPoint(TPoint* point) override {
+        LinkPoints.push_back(point);
+        return static_cast<int>(LinkPoints.size()) - 1;
+    }
+    int IndexOfLinkPoint(const TPoint* point) override {
+        auto it = std::find(LinkPoints.begin(), LinkPoints.end(), point);
+        return it == LinkPoints.end() ? -1 : static_cast<int>(it - LinkPoints.begin());
+    }
+    void DeleteLinkPoint(int index) override { LinkPoints.erase(LinkPoints.begin() + index); }
+
     TFakeControl& AddChild(uint32_t id, std::string name) {
         Children.push_back(std::make_unique<TFakeControl>(Panel, id, std::move(name)));
         Children.back()->Parent = this;
@@ -68,6 +78,7 @@ public:
     TFakeControl* Parent = nullptr;
     IPropControl* Layer = nullptr;
     std::vector<std::unique_ptr<TFakeControl>> Children;
+    std::vector<TPoint*> LinkPoints;
     TPropList Props;
     TNotifyLink Link;
 };

@@ -168,3 +168,33 @@ TEST(SchemeRefProp, TakesIDsNumbersAndNames) {
     EXPECT_EQ(items[0].Name, "");
     EXPECT_EQ(items[2].Object, &scheme2);
 }
+
+TEST(LinkPointProp, KeepsItsPointInTheTargetsLinkPoints) {
+    TPropList loose;
+    try {
+        new TLinkPointProp(&loose, "LinkA");
+        ADD_FAILURE() << "created on a list without a control";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Can't create link prop");
+    }
+    EXPECT_EQ(loose.Count(), 0);
+
+    TLinkDocument d;
+    auto* a = new TLinkPointProp(&d.Owner.Props, "LinkB");
+    TFakeControl& other = d.Scheme.AddChild(7, "Other");
+    a->SetPoint(TPoint(1000, 2000));
+    a->SetLinkedControl(&d.Box);
+    EXPECT_EQ(d.Box.LinkPoints, (std::vector<TPoint*>{a->PointRef()}));
+    a->SetLinkedControl(&other);
+    EXPECT_TRUE(d.Box.LinkPoints.empty());
+    EXPECT_EQ(other.LinkPoints.size(), 1u);
+    d.Owner.Props.Delete(d.Owner.Props.IndexOf(a)); // the property goes: so does its point
+    EXPECT_TRUE(other.LinkPoints.empty());
+
+    auto* b = new TLinkPointProp(&d.Owner.Props, "LinkC");
+    TFakeControl& doomed = d.Scheme.AddChild(8, "Doomed");
+    b->SetLinkedControl(&doomed);
+    d.Scheme.Children.pop_back(); // the target goes: the link lets go
+    EXPECT_EQ(b->LinkedControl(), nullptr);
+    EXPECT_EQ(b->Point(), TPoint(0, 0));
+}

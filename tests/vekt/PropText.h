@@ -29,6 +29,16 @@ inline std::string SaveText(TPropList& list, bool saveAll = false) {
     return text;
 }
 
+// "\n" line ends as the document form writes them, CR LF.
+inline std::string CrLfText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
 // Reads property lines until "end" or the end of the text, as an object block reader does.
 inline void LoadText(TPropList& list, const std::string& text, TPropRefList* refs = nullptr) {
     TMemoryStream stream;

@@ -55,15 +55,6 @@ std::string Lines(std::initializer_list<const char*> lines) {
     return text;
 }
 
-std::string CrLf(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
 } // namespace
 
 TEST(PropText, WritesValuesByTheQuotingRules) {
@@ -116,7 +107,7 @@ TEST(PropText, SixtyFiveBytesMakeThreeLines) {
     EXPECT_EQ(lines[1], "  01080F161D242B323940474E555C636A71787F868D949BA2A9B0B7BEC5CCD3DA");
     EXPECT_EQ(lines[2].size(), 2u + 64u);
     EXPECT_EQ(lines[3], "  C1 }"); // 64 * 7 + 1 = 449 = 0x1C1
-    LoadText(p.List, CrLf("I = 1\n" + text));
+    LoadText(p.List, CrLfText("I = 1\n" + text));
     EXPECT_EQ(p.Data, Bytes(65));
 }
 
@@ -154,7 +145,7 @@ TEST(PropText, ReadsValueTextsAndWritesThemBack) {
     };
     for (const Case& c : cases) {
         TPlainList p;
-        LoadText(p.List, CrLf(c.input + "\n"));
+        LoadText(p.List, CrLfText(c.input + "\n"));
         EXPECT_EQ(p.List.ByName(c.prop)->GetPropValue(""), c.stored) << c.name;
         EXPECT_EQ(p.Text(c.prop), c.written) << c.name;
     }
@@ -292,7 +283,7 @@ TEST(PropText, EveryClassRoundTrips) {
         TDocument fresh;
         std::string text = SaveText(l, saveAll);
         TPropRefList refs;
-        LoadText(fresh.Owner.Props, CrLf(text), &refs);
+        LoadText(fresh.Owner.Props, CrLfText(text), &refs);
         refs.Apply();
         EXPECT_EQ(SaveText(fresh.Owner.Props, saveAll), text) << (saveAll ? "all" : "stored");
         if (!saveAll) {
@@ -301,4 +292,71 @@ TEST(PropText, EveryClassRoundTrips) {
             EXPECT_NE(text.find("Str = '(quoted) it's'"), std::string::npos) << text;
         }
     }
+}
+
+namespace {
+
+// A pen with two pens of its own as published sub-objects, as the partition pens have.
+class TStatePen : public TPenProp {
+public:
+    TStatePen(TPropList* list, const std::string& name)
+        : TPenProp(list, name)
+        , FArmed(nullptr, "")
+        , FAlarm(nullptr, "") {
+        FAlarm.SetColor(clRed); // defaults first: once parented, changes are the pen's changes
+        FArmed.SetParentProp(this, "PenArmed");
+        FAlarm.SetParentProp(this, "PenAlarm");
+    }
+    const std::vector<TSubPropInfo>& Published() const override {
+        static const std::vector<TSubPropInfo> table = [this] {
+            std::vector<TSubPropInfo> t = TPenProp::Published();
+            t.push_back({"PenArmed", TSubPropType::Object});
+            t.push_back({"PenAlarm", TSubPropType::Object});
+            return t;
+        }();
+        return table;
+    }
+    TPenProp FArmed, FAlarm;
+
+protected:
+    TCustomProp* PublishedObject(int index) override {
+        return index == kSolidAsInside + 1   ? &FArmed
+               : index == kSolidAsInside + 2 ? &FAlarm
+                                             : nullptr;
+    }
+};
+
+} // namespace
+
+TEST(PropText, PropertyObjectsAsSubPropertiesNest) {
+    TPropList list;
+    TFakeHistory history;
+    list.SetHistory(&history);
+    auto* pen = new TStatePen(&list, "Pen");
+    std::vector<std::string> changed;
+    list.OnPropChanged = [&](TCustomProp& p) { changed.push_back(p.QualifiedName()); };
+    // The nested pen's own rules apply even when everything is written.
+    list.OnPropStored = [&](TCustomProp& p, std::string_view sub, bool& stored) {
+        if (&p == &pen->FAlarm && sub == "Color")
+            stored = p.GetPropValue("Color") != TVariant(clRed);
+    };
+    EXPECT_EQ(pen->GetPropType("penarmed"), pkComplex);
+    pen->FArmed.SetWidth(2000);
+    EXPECT_EQ(changed, (std::vector<std::string>{"Pen.PenArmed"}));
+    EXPECT_EQ(history.Recorded, (std::vector<std::string>{"TPropHistoryAction:Pen"}));
+    EXPECT_EQ(SaveText(list),
+              Lines({"property Pen", "  property PenArmed", "    Width = 2000", "  end", "end"}));
+    std::string all = SaveText(list, true);
+    EXPECT_NE(all.find("  property PenArmed\n    Width = 2000\n  end\n"), std::string::npos);
+    EXPECT_EQ(all.find("property PenAlarm"), std::string::npos) << all;
+
+    TPropList copy;
+    auto* again = new TStatePen(&copy, "Pen");
+    LoadText(copy, CrLfText("property Pen\n  Width = 3000\n  property PenAlarm\n"
+                            "    Color = 255\n    Style = psDot\n  end\n"
+                            "  property PenNone\n    Width = 1\n  end\nend\n"));
+    EXPECT_EQ(again->Width(), 3000);
+    EXPECT_EQ(again->FAlarm.PenStyle(), psDot);
+    EXPECT_EQ(again->FAlarm.Color(), 255);
+    list.SetHistory(nullptr);
 }

@@ -86,7 +86,11 @@ TEST(BrushProp, IsClear) {
     EXPECT_FALSE(brush.IsClear());
     brush.SetMethod(bmBitmap);
     EXPECT_TRUE(brush.IsClear());
-    brush.SetPropValue("Bitmap", TVariant::Bytes({'B', 'M'}));
+    TBitmap empty;
+    brush.SetBitmap(&empty);
+    EXPECT_TRUE(brush.IsClear());
+    TBitmap pattern(2, 2);
+    brush.SetBitmap(&pattern);
     EXPECT_FALSE(brush.IsClear());
     brush.SetPropValue("Bitmap", TVariant());
     EXPECT_TRUE(brush.IsClear());

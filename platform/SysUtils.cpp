@@ -4,9 +4,12 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <pwd.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 std::string FormatV(const char* format, va_list args) {
     va_list copy;
@@ -269,4 +272,16 @@ TApplicationExceptionHandler SetApplicationExceptionHandler(TApplicationExceptio
     TApplicationExceptionHandler previous = applicationExceptionHandler;
     applicationExceptionHandler = handler ? handler : DefaultApplicationExceptionHandler;
     return previous;
+}
+
+std::string GetLoginUserName() {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_name && *found->pw_name)
+        return found->pw_name;
+    const char* user = std::getenv("USER");
+    return user ? user : "";
 }

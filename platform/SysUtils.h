@@ -57,3 +57,7 @@ bool TryStrToFloatDot(std::string_view text, double& value);
 void ApplicationHandleException(const std::exception& error);
 using TApplicationExceptionHandler = void (*)(const std::exception& error);
 TApplicationExceptionHandler SetApplicationExceptionHandler(TApplicationExceptionHandler handler);
+
+// Name of the user the process runs as (the password database, else $USER); empty when the
+// system cannot tell.
+std::string GetLoginUserName();

@@ -23,6 +23,8 @@ constexpr std::pair<TResStringId, const char*> Table[] = {
     {rsZoneNumberTooLow, "Yritys asettaa silmukkahakemisto < 1"},
     {rsPartitionNumberTooHigh, "Yritys asettaa aluehakemisto > 8"},
     {rsPartitionNumberTooLow, "Yritys asettaa aluehakemisto < 1"},
+
+    {rsServerDisconnected, "Palvelinyhteys poikki"},
 };
 
 constexpr bool InOrder() {

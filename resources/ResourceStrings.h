@@ -24,6 +24,9 @@ enum TResStringId : int {
     rsPartitionNumberTooHigh, // "Yritys asettaa aluehakemisto > 8"
     rsPartitionNumberTooLow,  // "Yritys asettaa aluehakemisto < 1"
 
+    // Server link
+    rsServerDisconnected, // "Palvelinyhteys poikki"
+
     rsStringCount
 };
 

@@ -641,7 +641,8 @@ void TCanvas::ArcShape(const TRect& rect, TPoint start, TPoint end, int kind) {
         return;
     }
     figure.Closed = true;
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::Arc(const TRect& rect, TPoint start, TPoint end) {
@@ -667,7 +668,8 @@ void TCanvas::Polygon(std::span<const TPoint> points) {
         return;
     }
     TPolyFigure figure = IntFigure(points, true);
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::Rectangle(const TRect& rect) {
@@ -683,7 +685,8 @@ void TCanvas::Rectangle(const TRect& rect) {
     double l, t, r, b;
     ShapeBox(rect, l, t, r, b);
     TPolyFigure figure = CanvasShapes::RectangleFigure(l, t, r, b);
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::RoundRect(const TRect& rect, int32_t cornerWidth, int32_t cornerHeight) {
@@ -717,7 +720,8 @@ void TCanvas::RoundRect(const TRect& rect, int32_t cornerWidth, int32_t cornerHe
     double l, t, r, b;
     ShapeBox(rect, l, t, r, b);
     TPolyFigure figure = CanvasShapes::RoundRectFigure(l, t, r, b, rx, ry);
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::Ellipse(const TRect& rect) {
@@ -731,7 +735,8 @@ void TCanvas::Ellipse(const TRect& rect) {
     double l, t, r, b;
     ShapeBox(rect, l, t, r, b);
     TPolyFigure figure = CanvasShapes::EllipseFigure(l, t, r, b);
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::FillRect(const TRect& rect) {

@@ -134,69 +134,236 @@ QRect ToQRect(const TRect& r) {
     return QRect(r.Left, r.Top, r.Width(), r.Height());
 }
 
-// num / den rounded half up, for den > 0 and any sign of num.
-int64_t RoundDiv(int64_t num, int64_t den) {
-    int64_t n = 2 * num + den, d = 2 * den;
-    return n >= 0 ? n / d : -((-n + d - 1) / d);
-}
+// A run of pixels [X0, X1) in row Y.
+struct TRun {
+    int32_t Y, X0, X1;
+};
 
-TRegion PointsRegion(std::vector<TPoint>& points) {
-    std::sort(points.begin(), points.end(),
-              [](const TPoint& a, const TPoint& b) { return a.Y != b.Y ? a.Y < b.Y : a.X < b.X; });
-    TRegionBuilder builder;
-    std::vector<int32_t> spans;
-    for (size_t i = 0; i < points.size();) {
-        int32_t y = points[i].Y;
-        spans.clear();
-        while (i < points.size() && points[i].Y == y) {
-            int32_t x = points[i].X, end = x + 1;
-            while (++i < points.size() && points[i].Y == y && points[i].X <= end)
-                end = std::max(end, points[i].X + 1);
-            spans.push_back(x);
-            spans.push_back(end);
+// Collects pixels into runs; a pixel that continues the last run along its row extends it.
+class TRunList {
+public:
+    void Add(int32_t x, int32_t y) {
+        if (!FRuns.empty()) {
+            TRun& r = FRuns.back();
+            if (r.Y == y && x == r.X1) {
+                ++r.X1;
+                return;
+            }
+            if (r.Y == y && x == r.X0 - 1) {
+                --r.X0;
+                return;
+            }
         }
-        builder.AddRow(y, spans);
+        FRuns.push_back({y, x, x + 1});
     }
-    return builder.Finish();
-}
+    void Append(const TRunList& other) {
+        FRuns.insert(FRuns.end(), other.FRuns.begin(), other.FRuns.end());
+    }
+    bool Empty() const { return FRuns.empty(); }
+
+    // The runs as a region; rows are bucketed, so only the runs of one row are ever sorted.
+    TRegion Region() const {
+        if (FRuns.empty()) return {};
+        int32_t top = INT32_MAX, bottom = INT32_MIN;
+        for (const auto& r : FRuns) {
+            top = std::min(top, r.Y);
+            bottom = std::max(bottom, r.Y);
+        }
+        std::vector<uint32_t> first(size_t(bottom - top) + 2, 0);
+        for (const auto& r : FRuns)
+            ++first[size_t(r.Y - top) + 1];
+        for (size_t i = 1; i < first.size(); ++i)
+            first[i] += first[i - 1];
+        std::vector<uint32_t> order(FRuns.size());
+        std::vector<uint32_t> next(first.begin(), first.end() - 1);
+        for (uint32_t i = 0; i < FRuns.size(); ++i)
+            order[next[size_t(FRuns[i].Y - top)]++] = i;
+        TRegionBuilder builder;
+        std::vector<std::pair<int32_t, int32_t>> row;
+        std::vector<int32_t> spans;
+        for (int32_t y = top; y <= bottom; ++y) {
+            size_t k = size_t(y - top);
+            if (first[k] == first[k + 1]) continue;
+            row.clear();
+            for (uint32_t i = first[k]; i < first[k + 1]; ++i)
+                row.push_back({FRuns[order[i]].X0, FRuns[order[i]].X1});
+            std::sort(row.begin(), row.end());
+            spans.clear();
+            for (const auto& [x0, x1] : row) {
+                spans.push_back(x0);
+                spans.push_back(x1);
+            }
+            builder.AddRow(y, spans);
+        }
+        return builder.Finish();
+    }
+
+private:
+    std::vector<TRun> FRuns;
+};
+
+// The style pattern of a one-pixel line, stepped pixel by pixel.
+class TDashState {
+public:
+    explicit TDashState(const QVector<qreal>& pattern) {
+        for (qreal v : pattern)
+            FLengths.push_back(std::max(1, int(v)));
+        for (int v : FLengths)
+            FPeriod += v;
+        Reset();
+    }
+    void Reset() {
+        FIndex = 0;
+        FLeft = FLengths.empty() ? 0 : FLengths[0];
+    }
+    bool Ink() const { return FLengths.empty() || FIndex % 2 == 0; }
+    void Step(int64_t count = 1) {
+        if (FLengths.empty()) return;
+        count %= FPeriod;
+        while (count > 0) {
+            int64_t take = std::min<int64_t>(count, FLeft);
+            FLeft -= int(take);
+            count -= take;
+            if (FLeft == 0) {
+                FIndex = (FIndex + 1) % FLengths.size();
+                FLeft = FLengths[FIndex];
+            }
+        }
+    }
+
+private:
+    std::vector<int> FLengths;
+    int64_t FPeriod = 0;
+    size_t FIndex = 0;
+    int FLeft = 0;
+};
 
 // The pixels of one-pixel lines along the figures, as the original surface sets them: one
 // pixel per step along the line's longer axis, the last point of an open figure left out, the
-// style pattern running on from segment to segment. Dash pixels go to ink, gap pixels to gaps.
-void CosmeticPixels(const TPolyFigures& figures, const QVector<qreal>& dashes,
-                    std::vector<TPoint>& ink, std::vector<TPoint>& gaps) {
+// style pattern running on from segment to segment. Only the steps whose pixel can fall inside
+// box are walked, so a line of any length costs what its visible part costs.
+// sink(x, y, ink) receives every pixel inside box; ink is false in the style's gaps.
+template <typename Sink>
+void CosmeticPixels(const TPolyFigures& figures, const QVector<qreal>& pattern, const TRect& box,
+                    Sink sink) {
+    constexpr long kLimit = 1L << 30;
     std::vector<TPoint> points;
+    TDashState dash(pattern);
     for (const auto& f : figures) {
         points.clear();
         for (const auto& p : f.Points) {
             if (!std::isfinite(p.X) || !std::isfinite(p.Y)) return;
-            TPoint q(int32_t(std::clamp(std::lround(p.X), -(1L << 30), 1L << 30)),
-                     int32_t(std::clamp(std::lround(p.Y), -(1L << 30), 1L << 30)));
+            TPoint q(int32_t(std::clamp(std::lround(p.X), -kLimit, kLimit)),
+                     int32_t(std::clamp(std::lround(p.Y), -kLimit, kLimit)));
             if (points.empty() || q != points.back()) points.push_back(q);
         }
         if (f.Closed && points.size() > 1 && points.front() == points.back()) points.pop_back();
         if (points.size() < 2) continue;
-        size_t dash = 0;
-        int remaining = dashes.isEmpty() ? 0 : int(dashes[0]);
+        dash.Reset();
         size_t segments = f.Closed ? points.size() : points.size() - 1;
         for (size_t s = 0; s < segments; ++s) {
             TPoint a = points[s], b = points[(s + 1) % points.size()];
             int64_t dx = int64_t(b.X) - a.X, dy = int64_t(b.Y) - a.Y;
             int64_t steps = std::max(std::abs(dx), std::abs(dy));
-            for (int64_t i = 0; i < steps; ++i) {
-                TPoint p(int32_t(a.X + RoundDiv(i * dx, steps)),
-                         int32_t(a.Y + RoundDiv(i * dy, steps)));
-                if (dashes.isEmpty() || dash % 2 == 0)
-                    ink.push_back(p);
-                else
-                    gaps.push_back(p);
-                if (!dashes.isEmpty() && --remaining <= 0) {
-                    dash = (dash + 1) % size_t(dashes.size());
-                    remaining = int(dashes[qsizetype(dash)]);
+            // Step i moves the longer axis to start + i * sign: keep the steps inside the box.
+            bool alongX = std::abs(dx) >= std::abs(dy);
+            int64_t start = alongX ? a.X : a.Y, sign = (alongX ? dx : dy) < 0 ? -1 : 1;
+            int64_t lo = alongX ? box.Left : box.Top, hi = (alongX ? box.Right : box.Bottom) - 1;
+            int64_t first = std::max<int64_t>(sign > 0 ? lo - start : start - hi, 0);
+            int64_t last = std::min<int64_t>(sign > 0 ? hi - start : start - lo, steps - 1);
+            if (first > last) {
+                dash.Step(steps);
+                continue;
+            }
+            dash.Step(first);
+            // The shorter axis is minor(i) = start + floor((2 i d + steps) / (2 steps)), kept
+            // as a quotient and remainder so that a step costs no division.
+            int64_t d = alongX ? dy : dx, den = 2 * steps;
+            int64_t num = 2 * first * d + steps;
+            int64_t q = num >= 0 ? num / den : -((-num + den - 1) / den);
+            int64_t rem = num - q * den;
+            int64_t minor0 = alongX ? a.Y : a.X;
+            for (int64_t i = first; i <= last; ++i) {
+                int32_t major = int32_t(start + i * sign), minor = int32_t(minor0 + q);
+                int32_t x = alongX ? major : minor, y = alongX ? minor : major;
+                if (box.Contains(x, y)) sink(x, y, dash.Ink());
+                dash.Step();
+                rem += 2 * d;
+                if (rem >= den) {
+                    rem -= den;
+                    ++q;
+                } else if (rem < 0) {
+                    rem += den;
+                    --q;
                 }
             }
+            dash.Step(steps - 1 - last);
         }
     }
+}
+
+void CosmeticRuns(const TPolyFigures& figures, const QVector<qreal>& pattern, const TRect& box,
+                  TRunList& ink, TRunList& gaps) {
+    CosmeticPixels(figures, pattern, box,
+                   [&](int32_t x, int32_t y, bool dash) { (dash ? ink : gaps).Add(x, y); });
+}
+
+// Figures cut to a box, so that the stroker never walks outline far outside the surface: the
+// parts that cross the box become open pieces, each with the length of outline before it so
+// that dashes stay in step. Figures inside the box are kept whole.
+struct TPiece {
+    TPolyFigure Figure;
+    double Offset = 0;
+};
+
+std::vector<TPiece> ClipFigures(const TPolyFigures& figures, double l, double t, double r,
+                                double b) {
+    std::vector<TPiece> pieces;
+    auto inside = [&](const TPointF& p) { return p.X >= l && p.X <= r && p.Y >= t && p.Y <= b; };
+    for (const auto& f : figures) {
+        if (std::all_of(f.Points.begin(), f.Points.end(), inside)) {
+            pieces.push_back({f, 0});
+            continue;
+        }
+        size_t n = f.Points.size();
+        size_t segments = f.Closed ? n : (n > 0 ? n - 1 : 0);
+        double length = 0;
+        bool extending = false;
+        for (size_t s = 0; s < segments; ++s) {
+            TPointF p = f.Points[s], q = f.Points[(s + 1) % n];
+            double dx = q.X - p.X, dy = q.Y - p.Y;
+            double segment = std::hypot(dx, dy);
+            if (!std::isfinite(segment)) return {};
+            // The parameter range of the segment inside the box (Liang-Barsky).
+            double t0 = 0, t1 = 1;
+            bool visible = true;
+            const double dir[4] = {-dx, dx, -dy, dy};
+            const double room[4] = {p.X - l, r - p.X, p.Y - t, b - p.Y};
+            for (int k = 0; k < 4 && visible; ++k) {
+                if (dir[k] == 0) {
+                    visible = room[k] >= 0;
+                    continue;
+                }
+                double v = room[k] / dir[k];
+                if (dir[k] < 0)
+                    t0 = std::max(t0, v);
+                else
+                    t1 = std::min(t1, v);
+                visible = t0 <= t1;
+            }
+            if (visible) {
+                if (!extending || t0 > 0)
+                    pieces.push_back(
+                        {{{TPointF(p.X + t0 * dx, p.Y + t0 * dy)}, false}, length + t0 * segment});
+                pieces.back().Figure.Points.push_back({p.X + t1 * dx, p.Y + t1 * dy});
+                extending = t1 >= 1;
+            } else {
+                extending = false;
+            }
+            length += segment;
+        }
+    }
+    return pieces;
 }
 
 class TQtCanvas : public TCanvas {
@@ -284,27 +451,29 @@ protected:
         if (area.IsEmpty()) return;
         const uint32_t* src = bitmap.Bits();
         int sw = bitmap.Width(), sh = bitmap.Height();
-        // Source column of every destination column: nearest pixel, sampled at its centre.
-        std::vector<int32_t> columns(size_t(dest.Width()));
-        for (int32_t i = 0; i < dest.Width(); ++i) {
-            int32_t k =
-                int32_t((int64_t(2 * i + 1) * source.Width()) / (2 * int64_t(dest.Width())));
-            columns[size_t(i)] = flipX ? source.Right - 1 - k : source.Left + k;
+        // The source column of every visible destination column: the nearest pixel, sampled
+        // at its centre.
+        TRect visible = area.Bounds();
+        std::vector<int32_t> columns(size_t(visible.Width()));
+        for (int32_t x = visible.Left; x < visible.Right; ++x) {
+            int64_t i = int64_t(x) - dest.Left;
+            int32_t k = int32_t(((2 * i + 1) * source.Width()) / (2 * int64_t(dest.Width())));
+            columns[size_t(x - visible.Left)] = flipX ? source.Right - 1 - k : source.Left + k;
         }
         uint32_t* bits = FBitmap.SurfaceBits();
         int w = FBitmap.Width();
         uint32_t top = TopByte();
         for (const auto& band : area.Bands())
             for (int32_t y = band.Top; y < band.Bottom; ++y) {
-                int32_t k = int32_t((int64_t(2 * (y - dest.Top) + 1) * source.Height()) /
-                                    (2 * int64_t(dest.Height())));
+                int64_t i = int64_t(y) - dest.Top;
+                int32_t k = int32_t(((2 * i + 1) * source.Height()) / (2 * int64_t(dest.Height())));
                 int32_t sy = flipY ? source.Bottom - 1 - k : source.Top + k;
                 if (sy < 0 || sy >= sh) continue;
                 const uint32_t* srcRow = src + size_t(sy) * sw;
                 uint32_t* row = bits + size_t(y) * w;
                 for (size_t s = 0; s + 1 < band.Spans.size(); s += 2)
                     for (int32_t x = band.Spans[s]; x < band.Spans[s + 1]; ++x) {
-                        int32_t sx = columns[size_t(x - dest.Left)];
+                        int32_t sx = columns[size_t(x - visible.Left)];
                         if (sx < 0 || sx >= sw) continue;
                         uint32_t p = srcRow[sx] & 0xFFFFFF;
                         if (keyPixel && p == *keyPixel) continue;
@@ -392,22 +561,42 @@ private:
     // The pixels a stroke paints, within the clip.
     TRegion StrokeMask(const TPolyFigures& figures, const TPen& pen) {
         if (pen.Width > 1 || pen.Geometric) return WideStrokeRegion(figures, pen);
-        std::vector<TPoint> ink, gaps;
-        CosmeticPixels(figures, DashPattern(pen), ink, gaps);
-        if (BkMode() == bkOpaque) ink.insert(ink.end(), gaps.begin(), gaps.end());
-        return Clipped(PointsRegion(ink));
+        TRunList ink, gaps;
+        CosmeticRuns(figures, DashPattern(pen), ClipBox(), ink, gaps);
+        if (BkMode() == bkOpaque) ink.Append(gaps);
+        return WithinClip(ink.Region());
     }
 
     void StrokeCosmetic(const TPolyFigures& figures, const TPen& pen) {
-        std::vector<TPoint> ink, gaps;
-        CosmeticPixels(figures, DashPattern(pen), ink, gaps);
-        TRegion inkArea = Clipped(PointsRegion(ink));
-        if (BkMode() == bkOpaque && !gaps.empty()) {
+        QVector<qreal> pattern = DashPattern(pen);
+        if (!ClipRegion() && pattern.isEmpty() && Repeatable(pen.Mode)) {
+            // Nothing to clip and nothing that changes when a pixel is set twice (the corners
+            // of a closed outline): the pixels are written as they are stepped.
+            uint32_t* bits = FBitmap.SurfaceBits();
+            int w = FBitmap.Width();
+            uint32_t colour = ColorToPixel(pen.Color), top = TopByte();
+            TPenMode mode = pen.Mode;
+            CosmeticPixels(figures, pattern, ClipBox(), [&](int32_t x, int32_t y, bool) {
+                uint32_t& p = bits[size_t(y) * w + x];
+                p = (Rop(mode, colour, p) & 0xFFFFFF) | top;
+            });
+            return;
+        }
+        TRunList ink, gaps;
+        CosmeticRuns(figures, DashPattern(pen), ClipBox(), ink, gaps);
+        TRegion inkArea = WithinClip(ink.Region());
+        if (BkMode() == bkOpaque && !gaps.Empty()) {
             // Where a line crosses itself a dash wins over a gap.
-            TRegion gapArea = TRegion::Combine(Clipped(PointsRegion(gaps)), inkArea, roDiff);
+            TRegion gapArea = TRegion::Combine(WithinClip(gaps.Region()), inkArea, roDiff);
             FillRegionPixels(gapArea, SolidPaint(BkColor()), pen.Mode);
         }
         FillRegionPixels(inkArea, SolidPaint(pen.Color), pen.Mode);
+    }
+
+    // An area that is within the surface already, cut to the clip.
+    TRegion WithinClip(TRegion area) const {
+        if (const TRegion* clip = ClipRegion()) return TRegion::Combine(area, *clip, roAnd);
+        return area;
     }
 
     static TPaint SolidPaint(TColor color) {
@@ -415,6 +604,8 @@ private:
     }
 
     TRegion WideStrokeRegion(const TPolyFigures& figures, const TPen& pen) {
+        TRect box = ClipBox();
+        if (box.IsEmpty()) return {};
         QPainterPathStroker stroker;
         stroker.setWidth(pen.Width);
         stroker.setCapStyle(pen.EndCap == pecFlat     ? Qt::FlatCap
@@ -426,18 +617,33 @@ private:
         stroker.setMiterLimit(kMiterLimit);
         QVector<qreal> dashes = DashPattern(pen);
         if (!dashes.isEmpty()) stroker.setDashPattern(dashes);
-        QPainterPath outline = stroker.createStroke(ToPath(figures));
+        // Outline further out than a miter reaches cannot paint inside the box.
+        double margin = pen.Width * kMiterLimit + 2;
+        std::vector<TPiece> pieces = ClipFigures(figures, box.Left - margin, box.Top - margin,
+                                                 box.Right + margin, box.Bottom + margin);
         TPolyFigures polygons;
-        for (const QPolygonF& polygon : outline.toSubpathPolygons()) {
-            TPolyFigure f;
-            f.Closed = true;
-            f.Points.reserve(size_t(polygon.size()));
-            for (const QPointF& q : polygon)
-                f.Points.push_back({q.x(), q.y()});
-            polygons.push_back(std::move(f));
+        auto collect = [&](const QPainterPath& outline) {
+            for (const QPolygonF& polygon : outline.toSubpathPolygons()) {
+                TPolyFigure f;
+                f.Closed = true;
+                f.Points.reserve(size_t(polygon.size()));
+                for (const QPointF& q : polygon)
+                    f.Points.push_back({q.x(), q.y()});
+                polygons.push_back(std::move(f));
+            }
+        };
+        if (dashes.isEmpty()) {
+            TPolyFigures whole;
+            for (auto& piece : pieces)
+                whole.push_back(std::move(piece.Figure));
+            collect(stroker.createStroke(ToPath(whole)));
+        } else {
+            for (const auto& piece : pieces) {
+                stroker.setDashOffset(piece.Offset / pen.Width);
+                collect(stroker.createStroke(ToPath({piece.Figure})));
+            }
         }
-        TRect box = ClipBox();
-        return Clipped(TRegion::FromFigures(polygons, fmWinding, &box));
+        return WithinClip(TRegion::FromFigures(polygons, fmWinding, &box));
     }
 
     void StrokeWide(const TPolyFigures& figures, const TPen& pen) {

@@ -562,6 +562,32 @@ TEST(QtCanvasPixels, StyledWidePensShowTheirDashes) {
     EXPECT_NE(row.find('.'), std::string::npos) << row;
 }
 
+TEST(QtCanvasPixels, HugeCoordinatesCostOnlyTheirVisiblePart) {
+    // A hostile document can put points a billion pixels away; lines, dashes and copies must
+    // still be drawn by their visible part, with the dashes in step.
+    TBitmap b = Surface(60, 12);
+    TCanvas& c = b.Canvas();
+    c.SetPen({clBlack, 1, psDot});
+    c.MoveTo(-1000000008, 2);
+    c.LineTo(1000000008, 2);
+    c.SetPen({clBlack, 3, psDash, pmCopy, true, pecFlat});
+    c.MoveTo(-1000000008, 6);
+    c.LineTo(1000000008, 6);
+    TBitmap tile(2, 1);
+    tile.ScanLine(0)[0] = 0xFF0000FF;
+    tile.ScanLine(0)[1] = 0xFFFF0000;
+    c.StretchBitmap({-1000000000, 10, 1000000000, 11}, tile, {0, 0, 2, 1});
+    std::string dots, dashes;
+    for (int x = 0; x < 60; ++x) {
+        dots += (x + 1000000008) % 6 < 3 ? '#' : '.';
+        dashes += (x + 1000000008) % 18 < 12 ? '#' : '.';
+    }
+    EXPECT_EQ(Row(b, 2), dots);
+    EXPECT_EQ(Row(b, 6), dashes);
+    EXPECT_EQ(b.ScanLine(10)[0], 0xFFFF0000u) << "x = 0 is where the copy's right half starts";
+    EXPECT_EQ(b.ScanLine(10)[59], 0xFFFF0000u);
+}
+
 TEST(QtCanvasPixels, FocusRectangleDrawnTwiceVanishes) {
     TBitmap b(10, 8);
     b.Fill(0xFF336699);

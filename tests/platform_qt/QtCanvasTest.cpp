@@ -200,6 +200,55 @@ TEST(QtCanvasPixels, EllipsesFitTheirRectangle) {
     }
 }
 
+TEST(QtCanvasPixels, ArcsPiesAndChordsKeepToTheirSweep) {
+    // Counter-clockwise from the ray through the start point to the ray through the end
+    // point: here the upper right quarter (Pie), the upper half (Chord, Arc).
+    struct Case {
+        const char* name;
+        void (TCanvas::*shape)(const TRect&, TPoint, TPoint);
+        TPoint start, end;
+        TRect allowed;  // every painted pixel lies here
+        TPoint painted; // and this one is painted
+    };
+    const Case cases[] = {
+        {"pie, upper right quarter", &TCanvas::Pie, {20, 10}, {10, 0}, {10, 0, 21, 11}, {15, 5}},
+        {"chord, upper half", &TCanvas::Chord, {20, 10}, {0, 10}, {0, 0, 21, 11}, {10, 5}},
+        {"arc, upper half, outline only",
+         &TCanvas::Arc,
+         {20, 10},
+         {0, 10},
+         {0, 0, 21, 11},
+         {10, 0}},
+        {"arc the other way round, lower half",
+         &TCanvas::Arc,
+         {0, 10},
+         {20, 10},
+         {0, 10, 21, 21},
+         {10, 20}},
+    };
+    for (const auto& c : cases) {
+        TBitmap b = Surface(22, 22);
+        TCanvas& canvas = b.Canvas();
+        canvas.SetBrush({clBlue, bsSolid, nullptr});
+        (canvas.*c.shape)({0, 0, 21, 21}, c.start, c.end);
+        for (int y = 0; y < 22; ++y)
+            for (int x = 0; x < 22; ++x) {
+                if ((b.ScanLine(y)[x] & 0xFFFFFF) != kWhite) {
+                    EXPECT_TRUE(c.allowed.Contains(x, y)) << c.name << " at " << x << "," << y;
+                }
+            }
+        EXPECT_NE(b.ScanLine(c.painted.Y)[c.painted.X] & 0xFFFFFF, kWhite) << c.name;
+    }
+    // An arc leaves its middle alone; a Bezier runs through its end points.
+    TBitmap b = Surface(22, 22);
+    b.Canvas().Arc({0, 0, 21, 21}, {20, 10}, {0, 10});
+    EXPECT_EQ(b.ScanLine(5)[10] & 0xFFFFFF, kWhite);
+    const TPoint curve[] = {{1, 20}, {5, 1}, {15, 1}, {20, 20}};
+    b.Canvas().PolyBezier(curve);
+    EXPECT_NE(b.ScanLine(20)[1] & 0xFFFFFF, kWhite);
+    EXPECT_NE(b.ScanLine(6)[10] & 0xFFFFFF, kWhite) << "the top of the curve";
+}
+
 TEST(QtCanvasPixels, HatchesFollowTheirPatternFromTheBrushOrigin) {
     struct Case {
         TBrushStyle style;
@@ -229,6 +278,14 @@ TEST(QtCanvasPixels, HatchesFollowTheirPatternFromTheBrushOrigin) {
             EXPECT_EQ(got, want) << kBrushStyleNames[c.style] << " from " << origin.X << ","
                                  << origin.Y;
         }
+    // A bitmap brush tiles its pattern from the origin as well.
+    auto tile = std::make_shared<TBitmap>(3, 1);
+    tile->ScanLine(0)[0] = 0xFF000000;
+    TBitmap p = Surface(8, 1);
+    p.Canvas().SetBrushOrigin({1, 0});
+    p.Canvas().SetBrush({clRed, bsSolid, tile});
+    p.Canvas().FillRect({0, 0, 8, 1});
+    EXPECT_EQ(Mask(p), ".#..#..#\n");
     // With an opaque background the gaps take the background colour.
     TBitmap b = Surface(8, 1);
     b.Canvas().SetBrush({clBlack, bsVertical, nullptr});

@@ -569,9 +569,10 @@ private:
 
     void StrokeCosmetic(const TPolyFigures& figures, const TPen& pen) {
         QVector<qreal> pattern = DashPattern(pen);
-        if (!ClipRegion() && pattern.isEmpty() && Repeatable(pen.Mode)) {
-            // Nothing to clip and nothing that changes when a pixel is set twice (the corners
-            // of a closed outline): the pixels are written as they are stepped.
+        if (ClipIsBox() && pattern.isEmpty() && Repeatable(pen.Mode)) {
+            // A clip no finer than the clip box, and a mode under which setting a pixel twice
+            // (the corners of a closed outline) changes nothing: the pixels are written as they
+            // are stepped.
             uint32_t* bits = FBitmap.SurfaceBits();
             int w = FBitmap.Width();
             uint32_t colour = ColorToPixel(pen.Color), top = TopByte();
@@ -591,6 +592,12 @@ private:
             FillRegionPixels(gapArea, SolidPaint(BkColor()), pen.Mode);
         }
         FillRegionPixels(inkArea, SolidPaint(pen.Color), pen.Mode);
+    }
+
+    // Whether the clip is all of the clip box (no clip, or one rectangle).
+    bool ClipIsBox() const {
+        const TRegion* clip = ClipRegion();
+        return !clip || (clip->Bands().size() == 1 && clip->Bands()[0].Spans.size() == 2);
     }
 
     // An area that is within the surface already, cut to the clip.

@@ -373,6 +373,24 @@ TEST(QtCanvasPixels, DrawsOnlyInsideTheClip) {
                 ++inside;
             }
     EXPECT_GT(inside, 20);
+
+    // A rectangular clip takes the quicker way through the line stepper; it holds as well.
+    TBitmap r = Surface(16, 12);
+    TCanvas& q = r.Canvas();
+    TRect box(3, 2, 11, 9);
+    q.IntersectClipRect(box);
+    q.SetBrush({clWhite, bsClear, nullptr});
+    q.MoveTo(0, 0);
+    q.LineTo(16, 12);
+    q.Rectangle({5, 0, 9, 12}); // its sides cross the box
+    int painted = 0;
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x)
+            if ((r.ScanLine(y)[x] & 0xFFFFFF) != kWhite) {
+                EXPECT_TRUE(box.Contains(x, y)) << x << "," << y;
+                ++painted;
+            }
+    EXPECT_EQ(painted, 8 + 2 * 7 - 2); // the diagonal, two sides, where they cross
 }
 
 TEST(QtCanvasText, ArialHasItsDesignMetrics) {

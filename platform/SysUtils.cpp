@@ -1,14 +1,17 @@
 #include "SysUtils.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <pwd.h>
 #include <sys/time.h>
+#include <unistd.h>
 
-std::string Format(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+std::string FormatV(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     int length = std::vsnprintf(nullptr, 0, format, copy);
@@ -18,6 +21,13 @@ std::string Format(const char* format, ...) {
         out.resize(static_cast<size_t>(length));
         std::vsnprintf(out.data(), out.size() + 1, format, args);
     }
+    return out;
+}
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string out = FormatV(format, args);
     va_end(args);
     return out;
 }
@@ -193,4 +203,85 @@ double Now() {
     // Days from 1899-12-30 to 1970-01-01 are 25569; shift by the local offset first.
     double localSeconds = static_cast<double>(seconds + local.tm_gmtoff) + now.tv_usec / 1e6;
     return 25569.0 + localSeconds / 86400.0;
+}
+
+std::string FloatToStrDot(double value) {
+    if (!std::isfinite(value)) return std::isnan(value) ? "NAN" : (value > 0 ? "INF" : "-INF");
+    char buffer[64];
+    auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string text(buffer, result.ptr);
+    size_t e = text.find('e');
+    if (e != std::string::npos) {
+        std::string exponent = text.substr(e + 1);
+        bool negative = !exponent.empty() && exponent[0] == '-';
+        if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-')) exponent.erase(0, 1);
+        while (exponent.size() > 1 && exponent[0] == '0')
+            exponent.erase(0, 1);
+        text = text.substr(0, e) + "E" + (negative ? "-" : "") + exponent;
+    }
+    return text;
+}
+
+std::string FloatToStrFixedDot(double value, int decimals) {
+    if (!std::isfinite(value)) return FloatToStrDot(value);
+    char buffer[400];
+    auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc()) return FloatToStrDot(value);
+    std::string text(buffer, result.ptr);
+    // "-0.000" reads as a negative number that is not there.
+    if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+    return text;
+}
+
+bool TryStrToFloatDot(std::string_view text, double& value) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && (text[begin] == ' ' || text[begin] == '\t'))
+        ++begin;
+    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t'))
+        --end;
+    std::string_view body = text.substr(begin, end - begin);
+    if (!body.empty() && body[0] == '+') body.remove_prefix(1);
+    if (body.empty() || body[0] == '+') return false;
+    // from_chars would take "inf" and "nan"; only digits, ".", a sign and an exponent may pass.
+    for (char c : body)
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+            return false;
+    double parsed = 0;
+    auto result = std::from_chars(body.data(), body.data() + body.size(), parsed);
+    if (result.ec != std::errc() || result.ptr != body.data() + body.size() ||
+        !std::isfinite(parsed))
+        return false;
+    value = parsed;
+    return true;
+}
+
+namespace {
+void DefaultApplicationExceptionHandler(const std::exception& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+}
+TApplicationExceptionHandler applicationExceptionHandler = DefaultApplicationExceptionHandler;
+} // namespace
+
+void ApplicationHandleException(const std::exception& error) {
+    if (applicationExceptionHandler) applicationExceptionHandler(error);
+}
+
+TApplicationExceptionHandler SetApplicationExceptionHandler(TApplicationExceptionHandler handler) {
+    TApplicationExceptionHandler previous = applicationExceptionHandler;
+    applicationExceptionHandler = handler ? handler : DefaultApplicationExceptionHandler;
+    return previous;
+}
+
+std::string GetLoginUserName() {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_name && *found->pw_name)
+        return found->pw_name;
+    const char* user = std::getenv("USER");
+    return user ? user : "";
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -8,6 +9,7 @@
 
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
 std::string IntToStr(int64_t value);
 
@@ -39,3 +41,23 @@ bool StartsText(std::string_view prefix, std::string_view text);
 
 // Local date and time as an OLE Automation date (days since 30 December 1899).
 double Now();
+
+// Floating-point text that does not depend on the process locale: documents always carry "."
+// as the decimal separator. FloatToStrDot is the general format with up to 15 significant
+// digits ("1.5", "1E20", "2.5E-7"); FloatToStrFixedDot writes a fixed number of decimals.
+std::string FloatToStrDot(double value);
+std::string FloatToStrFixedDot(double value, int decimals);
+// Optional blanks around an optional sign, digits with an optional "." part and an optional
+// exponent; nothing else. Infinite and NaN results are refused.
+bool TryStrToFloatDot(std::string_view text, double& value);
+
+// Where an error that escapes an event handler ends up (the message loop's default handler on
+// the user-interface thread). Notification hubs call it so one failing receiver does not keep
+// the others from hearing. The default writes the message to stderr.
+void ApplicationHandleException(const std::exception& error);
+using TApplicationExceptionHandler = void (*)(const std::exception& error);
+TApplicationExceptionHandler SetApplicationExceptionHandler(TApplicationExceptionHandler handler);
+
+// Name of the user the process runs as (the password database, else $USER); empty when the
+// system cannot tell.
+std::string GetLoginUserName();

@@ -1,7 +1,6 @@
 #include "Variant.h"
 
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "SysUtils.h"
@@ -155,10 +154,9 @@ double TVariant::AsDouble() const {
     case varDate: return std::get<double>(FValue);
     case varString:
     case varOleStr: {
-        const std::string& text = std::get<std::string>(FValue);
-        char* end = nullptr;
-        double value = std::strtod(text.c_str(), &end);
-        if (text.empty() || end != text.c_str() + text.size())
+        // Texts carry "." whatever the process locale says.
+        double value;
+        if (!TryStrToFloatDot(std::get<std::string>(FValue), value))
             CastError(varDouble);
         return value;
     }
@@ -192,38 +190,16 @@ bool TVariant::AsBoolean() const {
     }
 }
 
-namespace {
-
-// Shortest text with up to 15 significant digits, exponent written as "E" with no padding.
-std::string FloatText(double value) {
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.15G", value);
-    std::string text = buffer;
-    size_t e = text.find('E');
-    if (e != std::string::npos) {
-        std::string mantissa = text.substr(0, e);
-        std::string exponent = text.substr(e + 1);
-        bool negative = !exponent.empty() && exponent[0] == '-';
-        if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-'))
-            exponent.erase(0, 1);
-        while (exponent.size() > 1 && exponent[0] == '0')
-            exponent.erase(0, 1);
-        text = mantissa + "E" + (negative ? "-" : "") + exponent;
-    }
-    return text;
-}
-
-} // namespace
 
 std::string TVariant::AsString() const {
     switch (FType) {
     case varEmpty: return "";
     case varBoolean: return std::get<int64_t>(FValue) ? "True" : "False";
     case varUInt64: return std::to_string(static_cast<uint64_t>(std::get<int64_t>(FValue)));
-    case varCurrency: return FloatText(static_cast<double>(std::get<int64_t>(FValue)) / 10000.0);
+    case varCurrency: return FloatToStrDot(static_cast<double>(std::get<int64_t>(FValue)) / 10000.0);
     case varSingle:
     case varDouble:
-    case varDate: return FloatText(std::get<double>(FValue));
+    case varDate: return FloatToStrDot(std::get<double>(FValue));
     case varString:
     case varOleStr: return std::get<std::string>(FValue);
     default:

@@ -16,6 +16,15 @@ constexpr std::pair<TResStringId, const char*> Table[] = {
     {rsKindZone, "Silmukka"},
     {rsKindPartition, "Alue"},
     {rsKindPanel, "Paneeli"},
+
+    {rsServiceOffline, "offline"},
+    {rsServiceConnected, "yhdistetty"},
+    {rsZoneNumberTooHigh, "Yritys asettaa silmukkahakemisto > 192"},
+    {rsZoneNumberTooLow, "Yritys asettaa silmukkahakemisto < 1"},
+    {rsPartitionNumberTooHigh, "Yritys asettaa aluehakemisto > 8"},
+    {rsPartitionNumberTooLow, "Yritys asettaa aluehakemisto < 1"},
+
+    {rsServerDisconnected, "Palvelinyhteys poikki"},
 };
 
 constexpr bool InOrder() {

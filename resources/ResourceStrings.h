@@ -16,6 +16,17 @@ enum TResStringId : int {
     rsKindPartition,    // "Alue"
     rsKindPanel,        // "Paneeli"
 
+    // Monitored objects: service status texts and refused zone and partition numbers
+    rsServiceOffline,         // "offline"
+    rsServiceConnected,       // "yhdistetty"
+    rsZoneNumberTooHigh,      // "Yritys asettaa silmukkahakemisto > 192"
+    rsZoneNumberTooLow,       // "Yritys asettaa silmukkahakemisto < 1"
+    rsPartitionNumberTooHigh, // "Yritys asettaa aluehakemisto > 8"
+    rsPartitionNumberTooLow,  // "Yritys asettaa aluehakemisto < 1"
+
+    // Server link
+    rsServerDisconnected, // "Palvelinyhteys poikki"
+
     rsStringCount
 };
 

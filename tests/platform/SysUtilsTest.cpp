@@ -56,3 +56,17 @@ TEST(SysUtils, TrimAndCase) {
     EXPECT_LT(CompareText("abc", "ABD"), 0);
     EXPECT_TRUE(StartsText("tvekt", "TVektBox"));
 }
+
+TEST(SysUtils, LocaleFreeFloats) {
+    EXPECT_EQ(FloatToStrDot(1.5), "1.5");
+    EXPECT_EQ(FloatToStrDot(1e20), "1E20");
+    EXPECT_EQ(FloatToStrDot(2.5e-7), "2.5E-7");
+    EXPECT_EQ(FloatToStrDot(0.1), "0.1");
+    EXPECT_EQ(FloatToStrFixedDot(-1.2346, 3), "-1.235");
+    EXPECT_EQ(FloatToStrFixedDot(-0.0001, 3), "0.000");
+    double d = 0;
+    EXPECT_TRUE(TryStrToFloatDot(" -1.25e2 ", d));
+    EXPECT_EQ(d, -125.0);
+    for (const char* bad : {"", "1,5", "inf", "nan", "1e999", "0x10", "+"})
+        EXPECT_FALSE(TryStrToFloatDot(bad, d)) << bad;
+}

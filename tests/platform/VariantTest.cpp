@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include "Variant.h"
 
 TEST(Variant, ConvertsBetweenTypes) {
@@ -38,4 +40,14 @@ TEST(Variant, EqualityComparesTypeAndValue) {
     EXPECT_FALSE(TVariant(3) == TVariant(int64_t(3)));
     EXPECT_EQ(TVariant::Bytes({1, 2}), TVariant::Bytes({1, 2}));
     EXPECT_EQ(TVariant::Array({TVariant("a")}), TVariant::Array({TVariant("a")}));
+}
+
+TEST(Variant, FloatTextIgnoresTheProcessLocale) {
+    // Qt sets the locale from the environment at start-up; a Finnish one writes "1,5".
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    std::string saved = previous ? previous : "C";
+    ASSERT_TRUE(std::setlocale(LC_NUMERIC, "fi_FI.UTF-8")) << "scripts/install-deps generates it";
+    EXPECT_EQ(TVariant(1.5).AsString(), "1.5");
+    EXPECT_DOUBLE_EQ(TVariant("2.25").AsDouble(), 2.25);
+    std::setlocale(LC_NUMERIC, saved.c_str());
 }

@@ -227,7 +227,7 @@ constexpr uint8_t kSymbolCharset = 2;
 // 0..255 of the metric queries are Windows-1252 for every charset but kSymbolCharset, whose
 // codes are taken as they stand.
 //
-// Face names are mapped to what the system has (QtCanvas.h says how); a missing face never
+// Face names are mapped to what the system has (QtFonts.h says how); a missing face never
 // means no text.
 struct TFont {
     std::string Name = "Arial";

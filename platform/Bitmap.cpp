@@ -1,6 +1,7 @@
 #include "Bitmap.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "BmpCodec.h"
 #include "RecordingCanvas.h"
@@ -63,6 +64,35 @@ TBitmap& TBitmap::operator=(const TBitmap& other) {
     FTransparentColor = other.FTransparentColor;
     FPixels = other.FPixels;
     FLoadedBytes = other.FLoadedBytes;
+    return *this;
+}
+
+TBitmap::TBitmap(TBitmap&& other) noexcept
+    : TGraphic(other) {
+    other.FlushCanvas();
+    FWidth = std::exchange(other.FWidth, 0);
+    FHeight = std::exchange(other.FHeight, 0);
+    FFormat = other.FFormat;
+    FTransparentColor = other.FTransparentColor;
+    FPixels = std::move(other.FPixels);
+    FLoadedBytes = std::move(other.FLoadedBytes);
+    other.FPixels.clear();
+    other.FLoadedBytes.clear();
+}
+
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
+    if (this == &other) return *this;
+    other.FlushCanvas();
+    FlushCanvas();
+    TGraphic::operator=(other);
+    FWidth = std::exchange(other.FWidth, 0);
+    FHeight = std::exchange(other.FHeight, 0);
+    FFormat = other.FFormat;
+    FTransparentColor = other.FTransparentColor;
+    FPixels = std::move(other.FPixels);
+    FLoadedBytes = std::move(other.FLoadedBytes);
+    other.FPixels.clear();
+    other.FLoadedBytes.clear();
     return *this;
 }
 

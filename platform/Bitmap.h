@@ -62,6 +62,9 @@ public:
     // Copies pixels, format and transparency; the copy gets its own canvas.
     TBitmap(const TBitmap& other);
     TBitmap& operator=(const TBitmap& other);
+    // Moves pixels, format and transparency; the source is left empty and keeps its canvas.
+    TBitmap(TBitmap&& other) noexcept;
+    TBitmap& operator=(TBitmap&& other) noexcept;
 
     const char* ClassName() const override { return "TBitmap"; }
     int32_t Width() const override { return FWidth; }

@@ -70,7 +70,7 @@ struct TLayout {
     bool HasMasks = false;
 };
 
-TLayout ReadLayout(const TBytes& in) {
+TLayout ReadLayout(const TBytes& in, int32_t maxDimension) {
     TLayout l;
     size_t size = in.Size();
     if (size < kFileHeaderSize + 4)
@@ -102,9 +102,9 @@ TLayout ReadLayout(const TBytes& in) {
     if (height == 0) Fail("the height at offset 22 is 0");
     l.TopDown = height < 0;
     if (height < 0) height = -height;
-    if (width > kMaxBitmapDimension || height > kMaxBitmapDimension)
+    if (width > maxDimension || height > maxDimension)
         Fail(Format("%lld x %lld pixels exceed the limit of %d x %d", (long long)width,
-                    (long long)height, kMaxBitmapDimension, kMaxBitmapDimension));
+                    (long long)height, maxDimension, maxDimension));
     l.Width = int32_t(width);
     l.Height = int32_t(height);
 
@@ -280,9 +280,9 @@ void PutU32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
 
 } // namespace
 
-void ReadBmpFileImage(std::span<const uint8_t> bytes, TBitmap& bitmap) {
+void ReadBmpFileImage(std::span<const uint8_t> bytes, TBitmap& bitmap, int32_t maxDimension) {
     TBytes in(bytes);
-    TLayout l = ReadLayout(in);
+    TLayout l = ReadLayout(in, std::min(maxDimension, kMaxBitmapDimension));
     std::vector<uint32_t> pixels;
     try {
         pixels.resize(size_t(l.Width) * size_t(l.Height));

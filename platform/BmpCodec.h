@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-class TBitmap;
+#include "Bitmap.h"
 
 // BMP file images as documents and picture properties carry them.
 //
@@ -14,8 +14,10 @@ class TBitmap;
 // count is checked against the bytes that are there before it is used, and an image wider or
 // higher than kMaxBitmapDimension is refused. Failures raise EInvalidGraphic with a message
 // that names the fault and the byte offset where it lies. Palette indexes beyond the palette
-// give black; pixels an RLE image skips get palette entry 0.
-void ReadBmpFileImage(std::span<const uint8_t> bytes, TBitmap& bitmap);
+// give black; pixels an RLE image skips get palette entry 0. maxDimension lowers the size
+// limit for callers that want less (the fuzz targets).
+void ReadBmpFileImage(std::span<const uint8_t> bytes, TBitmap& bitmap,
+                      int32_t maxDimension = kMaxBitmapDimension);
 
 // A complete BMP file image with an info header, bottom-up: 24 bits for a pfDevice bitmap,
 // 32 bits (top bytes kept) for a pf32bit one.

@@ -307,7 +307,7 @@ void TCanvas::FillArea(const TRegion& area, const TBrush& brush, TPenMode mode) 
     if (!clipped.IsEmpty()) RenderFill(clipped, brush, mode);
 }
 
-void TCanvas::StrokeFigures(const TPolyFigures& figures) {
+TPen TCanvas::StrokePen() const {
     TPen pen = FState.Pen;
     if (pen.Style == psInsideFrame) pen.Style = psSolid;
     if (!pen.Geometric) {
@@ -321,16 +321,32 @@ void TCanvas::StrokeFigures(const TPolyFigures& figures) {
     } else {
         pen.Width = std::max(pen.Width, 1);
     }
-    RenderStroke(figures, pen);
+    return pen;
+}
+
+void TCanvas::StrokeFigures(const TPolyFigures& figures) {
+    RenderStroke(figures, StrokePen());
+}
+
+void TCanvas::RenderShape(const TRegion& interior, const TBrush& brush, const TPolyFigures* outline,
+                          const TPen& pen) {
+    if (!interior.IsEmpty()) RenderFill(interior, brush, pen.Mode);
+    if (outline) RenderStroke(*outline, pen);
 }
 
 void TCanvas::DrawShape(const TPolyFigures& fill, const TPolyFigures& stroke) {
     if (FState.Pen.Mode == pmNop) return;
+    TRegion interior;
     if (BrushVisible()) {
         TRect box = ClipBox();
-        FillArea(TRegion::FromFigures(fill, FState.FillMode, &box), FState.Brush, FState.Pen.Mode);
+        TSize size = Size();
+        interior = TRegion::Combine(
+            TRegion::FromFigures(fill, FState.FillMode, &box),
+            FState.Clip ? *FState.Clip : TRegion(TRect(0, 0, size.Width, size.Height)), roAnd);
     }
-    if (PenVisible()) StrokeFigures(stroke);
+    bool pen = PenVisible();
+    if (interior.IsEmpty() && !pen) return;
+    RenderShape(interior, FState.Brush, pen ? &stroke : nullptr, StrokePen());
 }
 
 void TCanvas::ShapeBox(const TRect& rect, double& l, double& t, double& r, double& b) const {
@@ -625,7 +641,8 @@ void TCanvas::ArcShape(const TRect& rect, TPoint start, TPoint end, int kind) {
         return;
     }
     figure.Closed = true;
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::Arc(const TRect& rect, TPoint start, TPoint end) {
@@ -651,7 +668,8 @@ void TCanvas::Polygon(std::span<const TPoint> points) {
         return;
     }
     TPolyFigure figure = IntFigure(points, true);
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::Rectangle(const TRect& rect) {
@@ -667,7 +685,8 @@ void TCanvas::Rectangle(const TRect& rect) {
     double l, t, r, b;
     ShapeBox(rect, l, t, r, b);
     TPolyFigure figure = CanvasShapes::RectangleFigure(l, t, r, b);
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::RoundRect(const TRect& rect, int32_t cornerWidth, int32_t cornerHeight) {
@@ -701,7 +720,8 @@ void TCanvas::RoundRect(const TRect& rect, int32_t cornerWidth, int32_t cornerHe
     double l, t, r, b;
     ShapeBox(rect, l, t, r, b);
     TPolyFigure figure = CanvasShapes::RoundRectFigure(l, t, r, b, rx, ry);
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::Ellipse(const TRect& rect) {
@@ -715,7 +735,8 @@ void TCanvas::Ellipse(const TRect& rect) {
     double l, t, r, b;
     ShapeBox(rect, l, t, r, b);
     TPolyFigure figure = CanvasShapes::EllipseFigure(l, t, r, b);
-    DrawShape({figure}, {figure});
+    TPolyFigures figures{std::move(figure)};
+    DrawShape(figures, figures);
 }
 
 void TCanvas::FillRect(const TRect& rect) {

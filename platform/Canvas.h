@@ -227,7 +227,7 @@ constexpr uint8_t kSymbolCharset = 2;
 // 0..255 of the metric queries are Windows-1252 for every charset but kSymbolCharset, whose
 // codes are taken as they stand.
 //
-// Face names are mapped to what the system has (QtCanvas.h says how); a missing face never
+// Face names are mapped to what the system has (QtFonts.h says how); a missing face never
 // means no text.
 struct TFont {
     std::string Name = "Arial";
@@ -533,6 +533,12 @@ protected:
     virtual void RenderFill(const TRegion& area, const TBrush& brush, TPenMode mode) = 0;
     // Strokes the figures with pen (never clear, colour not clNone).
     virtual void RenderStroke(const TPolyFigures& figures, const TPen& pen) = 0;
+    // A shape's interior (empty when the brush draws nothing) and outline (nullptr when the
+    // pen draws nothing), combined by pen.Mode. The default fills, then strokes; a raster
+    // implementation overrides it so that a mode that does not repeat (pmXor ...) reaches the
+    // pixels under the outline once, not twice.
+    virtual void RenderShape(const TRegion& interior, const TBrush& brush,
+                             const TPolyFigures* outline, const TPen& pen);
     // Draws the glyphs of run in run.Font.Color, turned by run.Font.Escapement around Origin.
     virtual void RenderText(const TTextRun& run) = 0;
     // Copies source (inside bitmap) over dest (normalized; mirrored when flipX / flipY),
@@ -574,6 +580,9 @@ private:
     void DrawShape(const TPolyFigures& fill, const TPolyFigures& stroke);
     void FillArea(const TRegion& area, const TBrush& brush, TPenMode mode);
     void StrokeFigures(const TPolyFigures& figures);
+    // The pen as the raster hooks receive it: inside-frame drawn solid, the plain wide pen
+    // solid and round, widths at least one.
+    TPen StrokePen() const;
     // Box of a bounding-rectangle shape in pixel centres, moved inwards for inside-frame pens.
     void ShapeBox(const TRect& rect, double& l, double& t, double& r, double& b) const;
     void ArcShape(const TRect& rect, TPoint start, TPoint end, int kind);

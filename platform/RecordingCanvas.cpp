@@ -99,7 +99,10 @@ std::string RegionText(const std::optional<TRegion>& region) {
     std::string s = "[";
     for (const auto& r : region->Rects()) {
         if (s.size() > 1) s += ",";
-        s += "(" + RectText(r) + ")";
+        // Appended piece by piece: GCC 12 warns wrongly about the concatenated temporaries.
+        s += '(';
+        s += RectText(r);
+        s += ')';
     }
     return s + "]";
 }

@@ -60,6 +60,11 @@ bool SingleRect(const TRegion& r, TRect& rect) {
     return true;
 }
 
+bool Covers(const TRect& outer, const TRect& inner) {
+    return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
+           inner.Bottom <= outer.Bottom;
+}
+
 int32_t Clamp(double v, int32_t lo, int32_t hi) {
     if (!(v > lo)) return lo;
     if (!(v < hi)) return hi;
@@ -84,25 +89,24 @@ struct TEdge {
 
 void TRegionBuilder::AddRows(int32_t top, int32_t bottom, std::span<const int32_t> spans) {
     if (bottom <= top) return;
-    std::vector<int32_t> merged;
-    merged.reserve(spans.size());
+    FMerged.clear();
     for (size_t i = 0; i + 1 < spans.size(); i += 2) {
         int32_t l = spans[i], r = spans[i + 1];
         if (r <= l) continue;
-        if (!merged.empty() && l <= merged.back())
-            merged.back() = std::max(merged.back(), r);
+        if (!FMerged.empty() && l <= FMerged.back())
+            FMerged.back() = std::max(FMerged.back(), r);
         else {
-            merged.push_back(l);
-            merged.push_back(r);
+            FMerged.push_back(l);
+            FMerged.push_back(r);
         }
     }
-    if (merged.empty()) return;
+    if (FMerged.empty()) return;
     auto& bands = FRegion.FBands;
-    if (!bands.empty() && bands.back().Bottom == top && bands.back().Spans == merged) {
+    if (!bands.empty() && bands.back().Bottom == top && bands.back().Spans == FMerged) {
         bands.back().Bottom = bottom;
         return;
     }
-    bands.push_back({top, bottom, std::move(merged)});
+    bands.push_back({top, bottom, FMerged});
 }
 
 TRegion TRegionBuilder::Finish() {
@@ -234,7 +238,13 @@ TRegion TRegion::FromFigures(const TPolyFigures& figures, TFillMode mode, const 
 TRegion TRegion::Combine(const TRegion& a, const TRegion& b, TRegionOp op) {
     if (op == roCopy) return b;
     TRect ra, rb;
-    if (op == roAnd && SingleRect(a, ra) && SingleRect(b, rb)) return TRegion(ra.Intersected(rb));
+    if (op == roAnd) {
+        // Clipping to one rectangle is by far the most common combination.
+        bool ar = SingleRect(a, ra), br = SingleRect(b, rb);
+        if (ar && br) return TRegion(ra.Intersected(rb));
+        if (br && Covers(rb, a.Bounds())) return a;
+        if (ar && Covers(ra, b.Bounds())) return b;
+    }
     if (a.IsEmpty()) return op == roAnd || op == roDiff ? TRegion() : b;
     if (b.IsEmpty()) return op == roAnd ? TRegion() : a;
 

@@ -102,4 +102,5 @@ public:
 
 private:
     TRegion FRegion;
+    std::vector<int32_t> FMerged; // reused from row to row
 };

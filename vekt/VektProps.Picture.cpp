@@ -4,6 +4,8 @@
 #include <map>
 #include <unistd.h>
 
+#include "Icon.h"
+#include "JpegImage.h"
 #include "Metafile.h"
 #include "SysUtils.h"
 #include "VektProps.h"
@@ -17,7 +19,9 @@ constexpr uintmax_t kMaxPictureFileBytes = uintmax_t(64) << 20;
 std::map<std::string, TGraphicFactory, std::less<>>& GraphicClasses() {
     static std::map<std::string, TGraphicFactory, std::less<>> classes = {
         {"TBitmap", [] { return std::make_unique<TBitmap>(); }},
+        {"TJPEGImage", [] { return std::make_unique<TJPEGImage>(); }},
         {"TMetafile", [] { return std::make_unique<TMetafile>(); }},
+        {"TIcon", [] { return std::make_unique<TIcon>(); }},
     };
     return classes;
 }

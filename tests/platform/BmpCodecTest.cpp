@@ -19,7 +19,7 @@ void Put32(Bytes& b, size_t at, uint32_t v) {
         b[at + i] = uint8_t(v >> (8 * i));
 }
 
-struct TBmpSpec {
+struct TBmpLayout {
     uint32_t HeaderSize = 40;
     int32_t Width = 1;
     int32_t Height = 1;
@@ -31,7 +31,7 @@ struct TBmpSpec {
 };
 
 // A BMP file image laid out the way writers lay it out: headers, masks, palette, pixels.
-Bytes MakeBmp(const TBmpSpec& s) {
+Bytes MakeBmp(const TBmpLayout& s) {
     bool core = s.HeaderSize == 12;
     Bytes b(14 + s.HeaderSize, 0);
     b[0] = 'B';
@@ -83,7 +83,7 @@ constexpr uint32_t R = 0xFF0000, G = 0x00FF00, B = 0x0000FF, K = 0x000000, W = 0
 TEST(BmpCodec, ReadsEveryDepthAndLayout) {
     struct Case {
         const char* name;
-        TBmpSpec spec;
+        TBmpLayout layout;
         std::vector<uint32_t> pixels; // top row first
         TPixelFormat format = pfDevice;
     };
@@ -124,9 +124,9 @@ TEST(BmpCodec, ReadsEveryDepthAndLayout) {
     };
     for (const auto& c : cases) {
         TBitmap bitmap;
-        ASSERT_NO_THROW(ReadBmpFileImage(MakeBmp(c.spec), bitmap)) << c.name;
-        EXPECT_EQ(bitmap.Width(), c.spec.Width) << c.name;
-        EXPECT_EQ(bitmap.Height(), std::abs(c.spec.Height)) << c.name;
+        ASSERT_NO_THROW(ReadBmpFileImage(MakeBmp(c.layout), bitmap)) << c.name;
+        EXPECT_EQ(bitmap.Width(), c.layout.Width) << c.name;
+        EXPECT_EQ(bitmap.Height(), std::abs(c.layout.Height)) << c.name;
         EXPECT_EQ(Colours(bitmap), c.pixels) << c.name;
         EXPECT_EQ(bitmap.PixelFormat(), c.format) << c.name;
     }

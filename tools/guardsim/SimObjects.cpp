@@ -8,19 +8,19 @@ TSimObjects::TSimObjects(const TSimSite& site)
     : FHomeObjectId(site.HomeObjectId)
     , FReadyList(site.ClientsPayload)
     , FHasReadyList(site.HasClientsPayload) {
-    for (const TSimObjectSpec& spec : site.Objects) {
-        std::string where = "object " + std::to_string(spec.Id) + " (" + spec.Type + ")";
-        if (spec.HasRecord) {
-            FRawEntries.push_back({static_cast<size_t>(FObjects.Count()), spec});
+    for (const TSimObjectEntry& entry : site.Objects) {
+        std::string where = "object " + std::to_string(entry.Id) + " (" + entry.Type + ")";
+        if (entry.HasRecord) {
+            FRawEntries.push_back({static_cast<size_t>(FObjects.Count()), entry});
             continue;
         }
-        std::unique_ptr<TCustomSysObject> object = CreateSiteObject(spec.Type);
+        std::unique_ptr<TCustomSysObject> object = CreateSiteObject(entry.Type);
         if (!object)
             throw ESiteError(where + ": no class for this type; give its \"record\" instead");
         try {
-            object->SetId(spec.Id);
-            object->SetName(spec.Name);
-            ApplyFields(*object, spec.Fields);
+            object->SetId(entry.Id);
+            object->SetName(entry.Name);
+            ApplyFields(*object, entry.Fields);
         } catch (const std::exception& e) {
             throw ESiteError(where + ": " + e.what());
         }
@@ -37,10 +37,10 @@ std::string TSimObjects::ClientsPayload() {
     for (int i = 0; i <= FObjects.Count(); ++i) {
         for (; raw < FRawEntries.size() && FRawEntries[raw].Before == static_cast<size_t>(i);
              ++raw) {
-            const TSimObjectSpec& spec = FRawEntries[raw].Spec;
+            const TSimObjectEntry& entry = FRawEntries[raw].Object;
             TBufferProtocol record(32);
-            record.WriteBuf(static_cast<int32_t>(spec.Record.size()), spec.Record.data());
-            WriteClientListEntry(list, spec.Id, spec.Type, record);
+            record.WriteBuf(static_cast<int32_t>(entry.Record.size()), entry.Record.data());
+            WriteClientListEntry(list, entry.Id, entry.Type, record);
         }
         if (i < FObjects.Count()) WriteClientListEntry(list, *FObjects.Items(i));
     }

@@ -36,7 +36,7 @@ private:
     // Entries the model has no class for, with their ready records, and where they stand.
     struct TRawEntry {
         size_t Before; // number of model objects listed before it
-        TSimObjectSpec Spec;
+        TSimObjectEntry Object;
     };
     std::vector<TRawEntry> FRawEntries;
     std::string FReadyList;

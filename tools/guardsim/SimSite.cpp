@@ -184,16 +184,16 @@ TSimSite TSimSite::Parse(const std::string& jsonText, const std::string& baseDir
         site.HomeObjectId = root.value("home", 0);
         if (root.contains("objects")) {
             for (const json& item : root.at("objects")) {
-                TSimObjectSpec spec;
-                spec.Type = item.at("type").get<std::string>();
-                spec.Id = item.at("id").get<int32_t>();
-                spec.Name = item.value("name", std::string());
-                if (item.contains("fields")) spec.Fields = item.at("fields");
+                TSimObjectEntry entry;
+                entry.Type = item.at("type").get<std::string>();
+                entry.Id = item.at("id").get<int32_t>();
+                entry.Name = item.value("name", std::string());
+                if (item.contains("fields")) entry.Fields = item.at("fields");
                 if (item.contains("record")) {
-                    spec.HasRecord = true;
-                    spec.Record = HexToBytes(item.at("record").get<std::string>());
+                    entry.HasRecord = true;
+                    entry.Record = HexToBytes(item.at("record").get<std::string>());
                 }
-                site.Objects.push_back(std::move(spec));
+                site.Objects.push_back(std::move(entry));
             }
         }
         if (root.contains("clients_payload")) {

@@ -52,7 +52,7 @@ struct TSimEvent {
 };
 
 // One monitored object as the site file gives it.
-struct TSimObjectSpec {
+struct TSimObjectEntry {
     std::string Type;
     int32_t Id = 0;
     std::string Name;
@@ -73,7 +73,7 @@ struct TSimSite {
     bool HasUpdater = false;
     bool HasDrawing = false;
     int32_t HomeObjectId = 0;
-    std::vector<TSimObjectSpec> Objects;
+    std::vector<TSimObjectEntry> Objects;
     std::string ClientsPayload; // a ready "GetClients" list, when the file gives one
     bool HasClientsPayload = false;
     std::vector<TSimEvent> Scenario;

@@ -215,35 +215,55 @@ TVektControl* TVektPanel::LoadControl(TVektFiler& filer, TVektControl* parent, b
     return control;
 }
 
+bool TVektPanel::ParseObjectLine(const TVektFiler& filer, const std::string& line,
+                                 std::string& name, std::string& className) {
+    if (filer.RecordCommand() == TVektBinaryData::bcObject) {
+        name = filer.RecordKey(0);
+        className = Trim(filer.RecordKey(1));
+        return true;
+    }
+    size_t colon = line.rfind(':');
+    if (colon == std::string::npos) return false;
+    constexpr size_t keyword = 6; // "object"
+    name = colon > keyword ? Trim(line.substr(keyword, colon - keyword)) : std::string();
+    className = Trim(line.substr(colon + 1));
+    return true;
+}
+
 TVektControl* TVektPanel::ReadControl(TVektFiler& filer, TVektControl* parent, bool allowUnparented,
                                       const std::string& firstLine) {
-    size_t colon = firstLine.rfind(':');
+    std::string name, className;
     const TVektControlClass* cls =
-        colon == std::string::npos ? nullptr : FindControlClass(Trim(firstLine.substr(colon + 1)));
+        ParseObjectLine(filer, firstLine, name, className) ? FindControlClass(className) : nullptr;
     if (!cls) {
         filer.SkipBlock();
         return nullptr;
     }
-    constexpr size_t keyword = 6; // "object"
-    std::string name =
-        colon > keyword ? Trim(firstLine.substr(keyword, colon - keyword)) : std::string();
 
     TVektControl* control = TVektControl::NewOfClass(*cls, this, nullptr, parent);
     bool keep = true;
     try {
         control->SetName(name);
-        if (!control->Parent()) {
-            if (dynamic_cast<TVektLayer*>(control)) {
-                FLayers->Add(control);
-                keep = control->Parent() == FLayers;
-            } else if (dynamic_cast<TVektCustomScheme*>(control)) {
-                FSchemes->Add(control);
-                keep = control->Parent() == FSchemes;
-            } else {
-                keep = allowUnparented;
+        // Layers and schemes live only under their roots.
+        if (dynamic_cast<TVektLayer*>(control)) {
+            if (!control->Parent()) FLayers->Add(control);
+            keep = control->Parent() == FLayers;
+        } else if (dynamic_cast<TVektCustomScheme*>(control)) {
+            if (!control->Parent()) FSchemes->Add(control);
+            keep = control->Parent() == FSchemes;
+        } else if (!control->Parent()) {
+            keep = allowUnparented;
+        }
+        if (keep) {
+            control->LoadFromFiler(filer);
+            if (FLoadMode == lmPaste) {
+                TLayerProp* layer = control->PropLayer();
+                if (!control->Layer() && layer && !(layer->Style() & propNotStored) &&
+                    control->Props().IsStored(*layer, ""))
+                    control->SetLayer(FActiveLayer);
+                if (dynamic_cast<TVektCustomScheme*>(control->Parent())) Select(control);
             }
         }
-        if (keep) control->LoadFromFiler(filer);
     } catch (...) {
         control->Free();
         throw;

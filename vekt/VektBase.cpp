@@ -816,6 +816,7 @@ void TVektControl::SaveToFiler(TVektFiler& filer, int indent) {
     for (int i = 0; i < Count(); ++i)
         Controls(i)->SaveToFiler(filer, indent + 2);
     filer.WriteLine(pad + "end");
+    filer.ObjectSaved();
 }
 
 void TVektControl::LoadFromFiler(TVektFiler& filer) {
@@ -823,21 +824,24 @@ void TVektControl::LoadFromFiler(TVektFiler& filer) {
     if (FPanel) FPanel->BeginLoading();
     try {
         std::string line;
-        while (filer.ReadLine(line)) {
-            if (IsKeywordLine(line, "end")) break;
-            if (IsKeywordLine(line, "object")) {
+        bool open = true;
+        while (open && filer.NextLine(line)) {
+            switch (filer.LineKind(line)) {
+            case lkEnd: open = false; break;
+            case lkObject:
                 if (FPanel)
                     FPanel->LoadControl(filer, this, false, line);
                 else
                     filer.SkipBlock();
-                continue;
+                break;
+            case lkDocument:
+            case lkClipboard:
+            case lkLibrary: filer.SkipBlock(); break;
+            case lkValue:
+            case lkProperty:
+                FProps->LoadProp(filer, line, FPanel ? FPanel->RefQueue() : nullptr);
+                break;
             }
-            if (IsKeywordLine(line, "document") || IsKeywordLine(line, "clipboard") ||
-                IsKeywordLine(line, "library")) {
-                filer.SkipIfBlock(line);
-                continue;
-            }
-            FProps->LoadProp(filer, line, FPanel ? FPanel->RefQueue() : nullptr);
         }
     } catch (...) {
         FState &= ~csLoading;

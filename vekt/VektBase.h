@@ -726,11 +726,56 @@ public:
     bool IsLoading() const { return FLoadingCount > 0; }
     // The deferred values of the current load; none outside a load.
     TPropRefList* RefQueue() const { return FRefQueue.get(); }
-    // Reads one object block whose "object" line is firstLine, creating the control under
-    // parent (a layer or scheme without parent joins its root; any other control without parent
-    // is dropped unless allowUnparented). Unknown classes are skipped with their block.
+    // Reads one object block whose "object" line (or record) is firstLine, creating the control
+    // under parent (a layer or scheme without parent joins its root, and is dropped under any
+    // other parent; any other control without parent is dropped unless allowUnparented).
+    // Unknown classes are skipped with their block. While pasting, a control without a layer
+    // takes the active layer and a control put into a scheme is selected.
     virtual TVektControl* LoadControl(TVektFiler& filer, TVektControl* parent, bool allowUnparented,
                                       const std::string& firstLine);
+    // The name and class an object line (or record 4) gives; false for a text line without ":".
+    static bool ParseObjectLine(const TVektFiler& filer, const std::string& line, std::string& name,
+                                std::string& className);
+
+    // --- Documents ---
+    enum : int { lmReplace = 0, lmPaste = 1 };
+    // Write documents in the binary form; set from the last document read.
+    bool SaveAsBinary = false;
+    // Progress of the filers CreateFiler made, in percent, for the process they work for.
+    using TOnProgress =
+        std::function<void(TVektPanel& sender, int progress, TVektFilerProcess process)>;
+    TOnProgress OnProgress;
+    // Reads a document (lmReplace) or pasted controls (lmPaste) from the stream's position.
+    bool LoadFromStream(TStream& stream, int loadMode);
+    // lmReplace replaces the document: a document that fails to load leaves a new document and
+    // the error passes on. lmPaste puts the controls of a clipboard (or document) block into
+    // the active scheme. The first line must open a document (or, when pasting, a clipboard)
+    // block: "Data format error" otherwise.
+    virtual void LoadFromFiler(TVektFiler& filer, int loadMode);
+    // The document (the schemes root's properties, the layers, then root's children, or root
+    // itself; root defaults to the schemes root with childrenOnly), or the selection as a
+    // clipboard block. In the binary form when SaveAsBinary is set; a binary section is left
+    // open (no record 9) until the filer leaves the binary form.
+    void SaveToFiler(TVektFiler& filer, bool selectionOnly, bool childrenOnly = false,
+                     TVektControl* root = nullptr);
+    // A filer whose progress goes to OnProgress: reading for ppLoad, writing for ppSave, both
+    // for ppCopy (writing as 0-50, reading as 50-100).
+    std::unique_ptr<TVektFiler> CreateFiler(TStream& stream, TVektFilerProcess process,
+                                            bool binary);
+    // Replaces this document by a copy of source's.
+    void Assign(TVektPanel& source);
+    // The load mode of the document load that runs (lmReplace outside one).
+    int LoadMode() const { return FLoadMode; }
+
+    // --- Clipboard ---
+    static constexpr const char* ControlsClipboardFormat = "VektGraphics controls";
+    // The controls format is there, or (unless controlsOnly) a picture or plain text that a
+    // registered picture or text class could take.
+    bool CanPaste(bool controlsOnly);
+    // Pastes the controls format into the active scheme; false when there was nothing to paste.
+    bool PasteFromClipboard(bool controlsOnly);
+    // Puts the selection on the clipboard in the controls format; false without a selection.
+    bool CopyToClipboard();
 
     // --- IDs and names ---
     TIdPool& IdPool() { return FIdPool; }
@@ -843,6 +888,7 @@ private:
     // Who holds each ID of the pool; FindByID answers from it.
     std::unordered_map<uint32_t, TVektControl*> FIdIndex;
     int FLoadingCount = 0;
+    int FLoadMode = lmReplace;
     std::unique_ptr<TPropRefList> FRefQueue;
     std::unique_ptr<IVektHistory> FHistory;
     std::vector<TVektControl*> FSelection;

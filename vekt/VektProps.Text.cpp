@@ -9,7 +9,6 @@ namespace {
 // A hostile document cannot make one value take all memory.
 constexpr size_t kDefaultDataBlockLimit = size_t(256) << 20;
 size_t dataBlockLimit = kDefaultDataBlockLimit;
-constexpr size_t kHexBytesPerLine = 32;
 
 struct TModeGuard {
     TPropList* List;
@@ -25,57 +24,11 @@ bool Stored(TPropList* list, TCustomProp& prop, std::string_view subPropName) {
 
 void AppendValueLines(std::vector<std::string>& out, const std::string& pad,
                       const std::string& name, const TVariant& value, TPropKind kind, bool isSet) {
-    static const char digits[] = "0123456789ABCDEF";
-    switch (kind) {
-    case pkStrList: {
-        const std::vector<TVariant>& items = value.Items();
-        if (items.empty()) {
-            out.push_back(pad + name + " = ( )");
-            return;
-        }
-        out.push_back(pad + name + " = (");
-        for (size_t i = 0; i < items.size(); ++i) {
-            std::string line = pad + "  '" + items[i].AsString() + "'";
-            if (i + 1 == items.size()) line += " )";
-            out.push_back(std::move(line));
-        }
-        return;
-    }
-    case pkData: {
-        const std::vector<uint8_t>& bytes = value.ByteArray();
-        if (bytes.empty()) {
-            out.push_back(pad + name + " = { }");
-            return;
-        }
-        out.push_back(pad + name + " = {");
-        for (size_t at = 0; at < bytes.size(); at += kHexBytesPerLine) {
-            size_t n = std::min(kHexBytesPerLine, bytes.size() - at);
-            std::string line = pad + "  ";
-            line.reserve(line.size() + 2 * n + 2);
-            for (size_t i = 0; i < n; ++i) {
-                line += digits[bytes[at + i] >> 4];
-                line += digits[bytes[at + i] & 15];
-            }
-            if (at + n == bytes.size()) line += " }";
-            out.push_back(std::move(line));
-        }
-        return;
-    }
-    default: break;
-    }
-    if (value.IsEmptyOrNull()) return;
-    std::string text;
-    if (value.VarType() == varBoolean)
-        text = value.AsBoolean() ? "True" : "False";
-    else if (value.IsOrdinal())
-        text = value.AsString();
-    else if (value.IsFloat())
-        text = FloatToStrDot(value.AsDouble());
-    else if (value.IsString())
-        text = isSet ? "[" + value.AsString() + "]" : QuotePropString(value.AsString());
-    else
-        return; // arrays have no plain text form
-    out.push_back(pad + name + " = " + text);
+    TValueForm form = kind == pkStrList ? TValueForm::StrList
+                      : kind == pkData  ? TValueForm::Data
+                      : isSet           ? TValueForm::Set
+                                        : TValueForm::Plain;
+    FormatValueLines(out, pad, name, value, form);
 }
 
 void AppendPropLines(std::vector<std::string>& out, TPropList* list, TCustomProp& prop,
@@ -224,6 +177,8 @@ void LoadValueLine(TPropList* list, TVektFiler& filer, const std::string& line, 
     size_t eq = line.find('=');
     std::string name = eq == std::string::npos ? std::string() : Trim(line.substr(0, eq));
     std::string text = eq == std::string::npos ? std::string() : Trim(line.substr(eq + 1));
+    // A record names its property in a key, which may hold what a line cannot tell apart.
+    if (filer.RecordCommand() == TVektBinaryData::bcValue) name = Trim(filer.RecordKey(0));
     if (!target && list && !name.empty()) target = list->ByName(name);
     std::string subPropName = isBlock ? name : std::string();
     bool wanted = target && (!isBlock || !name.empty());
@@ -239,23 +194,27 @@ void LoadValueLine(TPropList* list, TVektFiler& filer, const std::string& line, 
     }
 }
 
+// The name a "property" line or record opens a block for.
+std::string BlockName(TVektFiler& filer, const std::string& line) {
+    if (filer.RecordCommand() == TVektBinaryData::bcProperty) return Trim(filer.RecordKey(0));
+    return SecondWord(line);
+}
+
 void LoadBlock(TPropList* list, TVektFiler& filer, TCustomProp& prop, TPropRefList* refList) {
     std::string line;
-    while (filer.ReadLine(line)) {
-        if (IsKeywordLine(line, "end")) return;
-        if (IsKeywordLine(line, "property")) {
-            if (TCustomProp* sub = prop.GetSubPropObject(SecondWord(line)))
+    while (filer.NextLine(line)) {
+        switch (filer.LineKind(line)) {
+        case lkEnd: return;
+        case lkProperty:
+            if (TCustomProp* sub = prop.GetSubPropObject(BlockName(filer, line)))
                 LoadBlock(list, filer, *sub, refList);
             else
                 filer.SkipBlock();
             continue;
-        }
         // An object inside a property block is not ours to read; its "end" must not close ours.
-        if (IsKeywordLine(line, "object")) {
-            filer.SkipBlock();
-            continue;
+        case lkObject: filer.SkipBlock(); continue;
+        default: LoadValueLine(list, filer, line, &prop, true, refList); continue;
         }
-        LoadValueLine(list, filer, line, &prop, true, refList);
     }
 }
 
@@ -265,14 +224,6 @@ size_t SetPropDataBlockLimit(size_t bytes) {
     size_t previous = dataBlockLimit;
     dataBlockLimit = bytes;
     return previous;
-}
-
-std::string QuotePropString(const std::string& value) {
-    if (value.empty()) return value;
-    bool quote = value.front() == '(' || value.front() == '{';
-    for (char c : value)
-        if (static_cast<unsigned char>(c) < '!' || c == '\'') quote = true;
-    return quote ? "'" + value + "'" : value;
 }
 
 TVariant ReadPropValueText(TVektFiler& filer, const std::string& valueText) {
@@ -298,15 +249,16 @@ void TPropList::SaveAll(TVektFiler& filer, int indent, bool saveAll) {
 void TPropList::LoadProp(TVektFiler& filer, const std::string& firstLine, TPropRefList* refList) {
     BeginLoading();
     TModeGuard guard{this};
-    if (IsKeywordLine(firstLine, "end")) return;
-    if (IsKeywordLine(firstLine, "property")) {
-        if (TCustomProp* prop = ByName(SecondWord(firstLine)))
+    switch (filer.LineKind(firstLine)) {
+    case lkEnd: return;
+    case lkProperty:
+        if (TCustomProp* prop = ByName(BlockName(filer, firstLine)))
             LoadBlock(this, filer, *prop, refList);
         else
             filer.SkipBlock();
         return;
+    default: LoadValueLine(this, filer, firstLine, nullptr, false, refList); return;
     }
-    LoadValueLine(this, filer, firstLine, nullptr, false, refList);
 }
 
 void TPropList::LoadValue(TCustomProp& prop, std::string_view subPropName, const TVariant& value,

@@ -768,10 +768,7 @@ private:
 // memory runs out while its lines are collected. Returns the previous bound; tests lower it.
 size_t SetPropDataBlockLimit(size_t bytes);
 
-// Text-form helpers shared with the binary converter.
-// A string as a value line writes it: in single quotes when it is not empty and starts with
-// "(" or "{" or holds a character below "!" or a single quote.
-std::string QuotePropString(const std::string& value);
+// Text-form helper shared with the binary converter (QuotePropString lives with the filer).
 // The value text of a line as the text reader reads it (string lists and data blocks pull their
 // further lines from the filer).
 TVariant ReadPropValueText(TVektFiler& filer, const std::string& valueText);

@@ -3,7 +3,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <zlib.h>
+
+#include "UtilityStream.h"
 
 using json = nlohmann::ordered_json;
 
@@ -227,21 +228,17 @@ void TSimSite::LoadScenario(const std::string& fileName) {
 }
 
 std::string PackDrawing(const std::string& document) {
-    std::string sections;
-    sections.push_back('\0');
-    uint64_t length = document.size();
-    for (int i = 0; i < 8; ++i)
-        sections.push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
-    sections += document;
-
-    uLongf packedSize = compressBound(static_cast<uLong>(sections.size()));
-    std::string packed(packedSize, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
-                  reinterpret_cast<const Bytef*>(sections.data()),
-                  static_cast<uLong>(sections.size()), Z_BEST_COMPRESSION) != Z_OK)
+    try {
+        TMemoryStream sections;
+        WriteDrawingSection(sections, 0, document.data(), static_cast<int64_t>(document.size()));
+        sections.SetPosition(0);
+        TMemoryStream packed;
+        CompressStream(sections, packed);
+        return std::string(static_cast<const char*>(packed.Memory()),
+                           static_cast<size_t>(packed.GetSize()));
+    } catch (const Exception&) {
         throw ESiteError("cannot compress the drawing");
-    packed.resize(packedSize);
-    return packed;
+    }
 }
 
 std::string ReadWholeFile(const std::string& fileName) {

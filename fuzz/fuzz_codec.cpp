@@ -7,11 +7,9 @@
 #include "BaseProtocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1)
-        return 0;
+    if (size < 1) return 0;
     size_t steps = data[0] % 32 + 1;
-    if (size < 1 + steps)
-        return 0;
+    if (size < 1 + steps) return 0;
     const uint8_t* ops = data + 1;
     TBufferProtocol p(32);
     p.WriteBuf(static_cast<int32_t>(size - 1 - steps), data + 1 + steps);
@@ -38,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 first.WriteVariant(v);
                 first.SetPosition(0);
                 second.WriteVariant(first.ReadVariant());
-                if (BuffersDiffer(first, second))
-                    __builtin_trap();
+                if (BuffersDiffer(first, second)) __builtin_trap();
                 break;
             }
             case 10: p.ReadBlock(block); break;
@@ -49,10 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 14: p.SetSize(p.GetSize() / 2); break;
             case 15: p.ReadDateTime(); break;
             }
-        } catch (const Exception&) {
-        }
-        if (p.Position() < 0 || p.Position() > p.GetSize())
-            __builtin_trap();
+        } catch (const Exception&) {}
+        if (p.Position() < 0 || p.Position() > p.GetSize()) __builtin_trap();
     }
     return 0;
 }

@@ -13,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         DecompressStream(source, dest);
     } catch (const EDecompressionError&) {
-        if (dest.GetSize() != 0)
-            __builtin_trap();
+        if (dest.GetSize() != 0) __builtin_trap();
     }
     return 0;
 }

@@ -14,13 +14,11 @@ int64_t TStream::GetSize() {
 }
 
 void TStream::ReadBuffer(void* buffer, int64_t count) {
-    if (count > 0 && Read(buffer, count) != count)
-        throw EReadError("Stream read error");
+    if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
 }
 
 void TStream::WriteBuffer(const void* buffer, int64_t count) {
-    if (count > 0 && Write(buffer, count) != count)
-        throw EWriteError("Stream write error");
+    if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
 }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
@@ -48,8 +46,7 @@ void TCustomMemoryStream::SetPointer(void* memory, int64_t size) {
 }
 
 int64_t TCustomMemoryStream::Read(void* buffer, int64_t count) {
-    if (count <= 0 || FPosition >= FSize)
-        return 0;
+    if (count <= 0 || FPosition >= FSize) return 0;
     int64_t n = FSize - FPosition < count ? FSize - FPosition : count;
     std::memcpy(buffer, static_cast<char*>(FMemory) + FPosition, static_cast<size_t>(n));
     FPosition += n;
@@ -62,12 +59,13 @@ int64_t TCustomMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
     case TSeekOrigin::soCurrent: FPosition += offset; break;
     case TSeekOrigin::soEnd: FPosition = FSize + offset; break;
     }
-    if (FPosition < 0)
-        FPosition = 0;
+    if (FPosition < 0) FPosition = 0;
     return FPosition;
 }
 
-void TCustomMemoryStream::SaveToStream(TStream& stream) { stream.WriteBuffer(FMemory, FSize); }
+void TCustomMemoryStream::SaveToStream(TStream& stream) {
+    stream.WriteBuffer(FMemory, FSize);
+}
 
 void TCustomMemoryStream::SaveToFile(const std::string& fileName) {
     TFileStream file(fileName, fmCreate);
@@ -76,7 +74,9 @@ void TCustomMemoryStream::SaveToFile(const std::string& fileName) {
 
 // --- TMemoryStream ---
 
-TMemoryStream::~TMemoryStream() { Clear(); }
+TMemoryStream::~TMemoryStream() {
+    Clear();
+}
 
 void TMemoryStream::Clear() {
     SetCapacity(0);
@@ -88,15 +88,13 @@ void* TMemoryStream::Realloc(int64_t& newCapacity) {
     constexpr int64_t MemoryDelta = 8192;
     if (newCapacity > 0 && newCapacity != FSize)
         newCapacity = (newCapacity + (MemoryDelta - 1)) & ~(MemoryDelta - 1);
-    if (newCapacity == FCapacity)
-        return FMemory;
+    if (newCapacity == FCapacity) return FMemory;
     if (newCapacity == 0) {
         std::free(FMemory);
         return nullptr;
     }
     void* memory = std::realloc(FMemory, static_cast<size_t>(newCapacity));
-    if (!memory)
-        throw EOutOfMemory();
+    if (!memory) throw EOutOfMemory();
     return memory;
 }
 
@@ -107,22 +105,18 @@ void TMemoryStream::SetCapacity(int64_t capacity) {
 }
 
 void TMemoryStream::SetSize(int64_t size) {
-    if (size < 0)
-        size = 0;
+    if (size < 0) size = 0;
     int64_t oldPosition = FPosition;
     SetCapacity(size);
     FSize = size;
-    if (oldPosition > size)
-        Seek(0, TSeekOrigin::soEnd);
+    if (oldPosition > size) Seek(0, TSeekOrigin::soEnd);
 }
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
-    if (count <= 0 || FPosition < 0)
-        return 0;
+    if (count <= 0 || FPosition < 0) return 0;
     int64_t end = FPosition + count;
     if (end > FSize) {
-        if (end > FCapacity)
-            SetCapacity(end);
+        if (end > FCapacity) SetCapacity(end);
         FSize = end;
     }
     std::memcpy(static_cast<char*>(FMemory) + FPosition, buffer, static_cast<size_t>(count));
@@ -134,8 +128,7 @@ void TMemoryStream::LoadFromStream(TStream& stream) {
     stream.SetPosition(0);
     int64_t count = stream.GetSize();
     SetSize(count);
-    if (count > 0)
-        stream.ReadBuffer(FMemory, count);
+    if (count > 0) stream.ReadBuffer(FMemory, count);
     FPosition = 0;
 }
 
@@ -151,8 +144,7 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode, unsigned pe
     if (mode == fmCreate) {
         FHandle = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, permissions);
         if (FHandle < 0)
-            throw EFCreateError("Cannot create file \"" + fileName + "\". " +
-                                std::strerror(errno));
+            throw EFCreateError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
         return;
     }
     int flags = O_CLOEXEC;
@@ -167,19 +159,16 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode, unsigned pe
 }
 
 TFileStream::~TFileStream() {
-    if (FHandle >= 0)
-        ::close(FHandle);
+    if (FHandle >= 0) ::close(FHandle);
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {
     int64_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(FHandle, static_cast<char*>(buffer) + done,
-                           static_cast<size_t>(count - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
+        ssize_t n =
+            ::read(FHandle, static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
         done += n;
     }
     return done;
@@ -190,10 +179,8 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     while (done < count) {
         ssize_t n = ::write(FHandle, static_cast<const char*>(buffer) + done,
                             static_cast<size_t>(count - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
         done += n;
     }
     return done;
@@ -211,6 +198,5 @@ void TFileStream::SetSize(int64_t size) {
     int64_t position = GetPosition();
     if (::ftruncate(FHandle, static_cast<off_t>(size)) != 0)
         throw EStreamError("Stream write error");
-    if (position > size)
-        Seek(size, TSeekOrigin::soBeginning);
+    if (position > size) Seek(size, TSeekOrigin::soBeginning);
 }

@@ -48,32 +48,26 @@ size_t DecodeUtf8(std::string_view text, size_t i, char32_t& code) {
     } else {
         return 0;
     }
-    if (i + length > text.size())
-        return 0;
+    if (i + length > text.size()) return 0;
     for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
         code = (code << 6) | (byte(i + k) & 0x3F);
     }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
     return length;
 }
 
 } // namespace
 
 char32_t AnsiCharToUnicode(unsigned char byte) {
-    if (byte >= 0x80 && byte < 0xA0)
-        return HighTable[byte - 0x80];
+    if (byte >= 0x80 && byte < 0xA0) return HighTable[byte - 0x80];
     return byte;
 }
 
 char UnicodeToAnsiChar(char32_t code) {
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
-        return static_cast<char>(code);
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return static_cast<char>(code);
     for (int k = 0; k < 32; ++k)
-        if (HighTable[k] == code)
-            return static_cast<char>(0x80 + k);
+        if (HighTable[k] == code) return static_cast<char>(0x80 + k);
     return '?';
 }
 

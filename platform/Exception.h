@@ -8,7 +8,8 @@
 // kept exactly as raised.
 class Exception : public std::exception {
 public:
-    explicit Exception(std::string message) : FMessage(std::move(message)) {}
+    explicit Exception(std::string message)
+        : FMessage(std::move(message)) {}
 
     const std::string& Message() const noexcept { return FMessage; }
     void SetMessage(std::string message) { FMessage = std::move(message); }
@@ -39,6 +40,7 @@ GC_DECLARE_EXCEPTION(EOSError, Exception);
 // that roll back half-read objects see it like any other failure.
 class EOutOfMemory : public Exception {
 public:
-    EOutOfMemory() : Exception("Out of memory") {}
+    EOutOfMemory()
+        : Exception("Out of memory") {}
     using Exception::Exception;
 };

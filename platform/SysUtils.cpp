@@ -32,7 +32,9 @@ std::string Format(const char* format, ...) {
     return out;
 }
 
-std::string IntToStr(int64_t value) { return std::to_string(value); }
+std::string IntToStr(int64_t value) {
+    return std::to_string(value);
+}
 
 namespace {
 
@@ -41,16 +43,15 @@ bool ParseInteger(std::string_view text, int64_t minimum, int64_t maximum, int64
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
         ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     int base = 10;
     if (i < text.size() && text[i] == '$') {
         base = 16, ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16, i += 2;
     }
-    if (i == text.size())
-        return false;
+    if (i == text.size()) return false;
     // Accumulate negatively so the most negative value parses without overflow.
     int64_t result = 0;
     for (; i < text.size(); ++i) {
@@ -64,17 +65,14 @@ bool ParseInteger(std::string_view text, int64_t minimum, int64_t maximum, int64
             digit = c - 'A' + 10;
         else
             return false;
-        if (result < (std::numeric_limits<int64_t>::min() + digit) / base)
-            return false;
+        if (result < (std::numeric_limits<int64_t>::min() + digit) / base) return false;
         result = result * base - digit;
     }
     if (!negative) {
-        if (result == std::numeric_limits<int64_t>::min())
-            return false;
+        if (result == std::numeric_limits<int64_t>::min()) return false;
         result = -result;
     }
-    if (result < minimum || result > maximum)
-        return false;
+    if (result < minimum || result > maximum) return false;
     value = result;
     return true;
 }
@@ -134,7 +132,9 @@ bool StrToBool(std::string_view text) {
 }
 
 namespace {
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 } // namespace
 
 std::string TrimLeft(std::string_view text) {
@@ -151,21 +151,21 @@ std::string TrimRight(std::string_view text) {
     return std::string(text.substr(0, end));
 }
 
-std::string Trim(std::string_view text) { return TrimLeft(TrimRight(text)); }
+std::string Trim(std::string_view text) {
+    return TrimLeft(TrimRight(text));
+}
 
 std::string UpperCase(std::string_view text) {
     std::string out(text);
     for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return out;
 }
 
 std::string LowerCase(std::string_view text) {
     std::string out(text);
     for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 
@@ -174,15 +174,11 @@ int CompareText(std::string_view a, std::string_view b) {
     for (size_t i = 0; i < n; ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]);
         unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<unsigned char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<unsigned char>(y - 'a' + 'A');
-        if (x != y)
-            return x < y ? -1 : 1;
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+        if (x != y) return x < y ? -1 : 1;
     }
-    if (a.size() == b.size())
-        return 0;
+    if (a.size() == b.size()) return 0;
     return a.size() < b.size() ? -1 : 1;
 }
 

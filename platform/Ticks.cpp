@@ -8,8 +8,7 @@ std::atomic<TTickSource> TestSource{nullptr};
 }
 
 uint32_t GetTickCount() {
-    if (TTickSource source = TestSource.load(std::memory_order_relaxed))
-        return source();
+    if (TTickSource source = TestSource.load(std::memory_order_relaxed)) return source();
     auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now).count());

@@ -51,8 +51,15 @@ TVariant TVariant::OfType(uint16_t type) {
 
 bool TVariant::IsOrdinal() const {
     switch (FType) {
-    case varSmallint: case varInteger: case varBoolean: case varShortInt: case varByte:
-    case varWord: case varLongWord: case varInt64: case varUInt64: return true;
+    case varSmallint:
+    case varInteger:
+    case varBoolean:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64:
+    case varUInt64: return true;
     default: return false;
     }
 }
@@ -88,21 +95,18 @@ std::string TVariant::TypeName(uint16_t type) {
     case varAny: base = "Any"; break;
     default: base = Format("$%04X", type & varTypeMask); break;
     }
-    if (type & varArray)
-        base = "Array " + base;
-    if (type & varByRef)
-        base = "ByRef " + base;
+    if (type & varArray) base = "Array " + base;
+    if (type & varByRef) base = "ByRef " + base;
     return base;
 }
 
 void TVariant::CastError(uint16_t to) const {
-    throw EVariantError("Could not convert variant of type (" + TypeName(FType) +
-                        ") into type (" + TypeName(to) + ")");
+    throw EVariantError("Could not convert variant of type (" + TypeName(FType) + ") into type (" +
+                        TypeName(to) + ")");
 }
 
 int64_t TVariant::AsInt64() const {
-    if (IsOrdinal())
-        return std::get<int64_t>(FValue);
+    if (IsOrdinal()) return std::get<int64_t>(FValue);
     switch (FType) {
     case varEmpty: return 0;
     case varCurrency: return std::llround(static_cast<double>(std::get<int64_t>(FValue)) / 10000.0);
@@ -117,8 +121,7 @@ int64_t TVariant::AsInt64() const {
     case varString:
     case varOleStr: {
         int64_t value;
-        if (!TryStrToInt64(std::get<std::string>(FValue), value))
-            CastError(varInt64);
+        if (!TryStrToInt64(std::get<std::string>(FValue), value)) CastError(varInt64);
         return value;
     }
     default: CastError(varInt64);
@@ -144,8 +147,7 @@ uint32_t TVariant::AsLongWord() const {
 }
 
 double TVariant::AsDouble() const {
-    if (IsOrdinal())
-        return static_cast<double>(std::get<int64_t>(FValue));
+    if (IsOrdinal()) return static_cast<double>(std::get<int64_t>(FValue));
     switch (FType) {
     case varEmpty: return 0.0;
     case varCurrency: return static_cast<double>(std::get<int64_t>(FValue)) / 10000.0;
@@ -156,8 +158,7 @@ double TVariant::AsDouble() const {
     case varOleStr: {
         // Texts carry "." whatever the process locale says.
         double value;
-        if (!TryStrToFloatDot(std::get<std::string>(FValue), value))
-            CastError(varDouble);
+        if (!TryStrToFloatDot(std::get<std::string>(FValue), value)) CastError(varDouble);
         return value;
     }
     default: CastError(varDouble);
@@ -165,14 +166,12 @@ double TVariant::AsDouble() const {
 }
 
 int64_t TVariant::CurrencyValueScaled() const {
-    if (FType == varCurrency)
-        return std::get<int64_t>(FValue);
+    if (FType == varCurrency) return std::get<int64_t>(FValue);
     return static_cast<int64_t>(std::llround(AsDouble() * 10000.0));
 }
 
 bool TVariant::AsBoolean() const {
-    if (IsOrdinal())
-        return std::get<int64_t>(FValue) != 0;
+    if (IsOrdinal()) return std::get<int64_t>(FValue) != 0;
     switch (FType) {
     case varEmpty: return false;
     case varCurrency: return std::get<int64_t>(FValue) != 0;
@@ -182,43 +181,39 @@ bool TVariant::AsBoolean() const {
     case varString:
     case varOleStr: {
         bool value;
-        if (!TryStrToBool(std::get<std::string>(FValue), value))
-            CastError(varBoolean);
+        if (!TryStrToBool(std::get<std::string>(FValue), value)) CastError(varBoolean);
         return value;
     }
     default: CastError(varBoolean);
     }
 }
 
-
 std::string TVariant::AsString() const {
     switch (FType) {
     case varEmpty: return "";
     case varBoolean: return std::get<int64_t>(FValue) ? "True" : "False";
     case varUInt64: return std::to_string(static_cast<uint64_t>(std::get<int64_t>(FValue)));
-    case varCurrency: return FloatToStrDot(static_cast<double>(std::get<int64_t>(FValue)) / 10000.0);
+    case varCurrency:
+        return FloatToStrDot(static_cast<double>(std::get<int64_t>(FValue)) / 10000.0);
     case varSingle:
     case varDouble:
     case varDate: return FloatToStrDot(std::get<double>(FValue));
     case varString:
     case varOleStr: return std::get<std::string>(FValue);
     default:
-        if (IsOrdinal())
-            return std::to_string(std::get<int64_t>(FValue));
+        if (IsOrdinal()) return std::to_string(std::get<int64_t>(FValue));
         CastError(varString);
     }
 }
 
 const std::vector<TVariant>& TVariant::Items() const {
-    if (auto items = std::get_if<std::vector<TVariant>>(&FValue))
-        return *items;
+    if (auto items = std::get_if<std::vector<TVariant>>(&FValue)) return *items;
     static const std::vector<TVariant> none;
     return none;
 }
 
 const std::vector<uint8_t>& TVariant::ByteArray() const {
-    if (auto bytes = std::get_if<std::vector<uint8_t>>(&FValue))
-        return *bytes;
+    if (auto bytes = std::get_if<std::vector<uint8_t>>(&FValue)) return *bytes;
     static const std::vector<uint8_t> none;
     return none;
 }

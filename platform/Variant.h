@@ -45,12 +45,24 @@ enum TVarType : uint16_t {
 class TVariant {
 public:
     TVariant() = default;
-    TVariant(bool value) : FType(varBoolean), FValue(int64_t(value)) {}
-    TVariant(int32_t value) : FType(varInteger), FValue(int64_t(value)) {}
-    TVariant(int64_t value) : FType(varInt64), FValue(value) {}
-    TVariant(double value) : FType(varDouble), FValue(value) {}
-    TVariant(const char* value) : FType(varString), FValue(std::string(value)) {}
-    TVariant(std::string value) : FType(varString), FValue(std::move(value)) {}
+    TVariant(bool value)
+        : FType(varBoolean)
+        , FValue(int64_t(value)) {}
+    TVariant(int32_t value)
+        : FType(varInteger)
+        , FValue(int64_t(value)) {}
+    TVariant(int64_t value)
+        : FType(varInt64)
+        , FValue(value) {}
+    TVariant(double value)
+        : FType(varDouble)
+        , FValue(value) {}
+    TVariant(const char* value)
+        : FType(varString)
+        , FValue(std::string(value)) {}
+    TVariant(std::string value)
+        : FType(varString)
+        , FValue(std::move(value)) {}
 
     static TVariant Null() { return OfType(varNull); }
     static TVariant SmallInt(int16_t value) { return Int(varSmallint, value); }
@@ -62,7 +74,9 @@ public:
     static TVariant Single(float value) { return Float(varSingle, value); }
     static TVariant Date(double value) { return Float(varDate, value); }
     static TVariant Currency(double value);
-    static TVariant CurrencyScaled(int64_t scaledBy10000) { return Int(varCurrency, scaledBy10000); }
+    static TVariant CurrencyScaled(int64_t scaledBy10000) {
+        return Int(varCurrency, scaledBy10000);
+    }
     static TVariant OleStr(std::string value);
     static TVariant Array(std::vector<TVariant> items);
     static TVariant Bytes(std::vector<uint8_t> bytes);

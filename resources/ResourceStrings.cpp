@@ -29,8 +29,7 @@ constexpr std::pair<TResStringId, const char*> Table[] = {
 
 constexpr bool InOrder() {
     for (int i = 0; i < static_cast<int>(std::size(Table)); ++i)
-        if (Table[i].first != i)
-            return false;
+        if (Table[i].first != i) return false;
     return std::size(Table) == rsStringCount;
 }
 static_assert(InOrder(), "the string table must list every id once, in enumeration order");
@@ -38,7 +37,6 @@ static_assert(InOrder(), "the string table must list every id once, in enumerati
 } // namespace
 
 const char* LoadResString(TResStringId id) {
-    if (id < 0 || id >= rsStringCount)
-        return "";
+    if (id < 0 || id >= rsStringCount) return "";
     return Table[id].second;
 }

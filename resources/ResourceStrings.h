@@ -8,13 +8,13 @@ enum TResStringId : int {
     rsNoConnection, // "Ei yhteyttä"
 
     // Kind captions of the monitored objects
-    rsKindUnknown,      // "Tuntematon kohde"
-    rsKindService,      // "Service"
-    rsKindDepartment,   // "Department"
-    rsKindLightClient,  // "Light client"
-    rsKindZone,         // "Silmukka"
-    rsKindPartition,    // "Alue"
-    rsKindPanel,        // "Paneeli"
+    rsKindUnknown,     // "Tuntematon kohde"
+    rsKindService,     // "Service"
+    rsKindDepartment,  // "Department"
+    rsKindLightClient, // "Light client"
+    rsKindZone,        // "Silmukka"
+    rsKindPartition,   // "Alue"
+    rsKindPanel,       // "Paneeli"
 
     // Monitored objects: service status texts and refused zone and partition numbers
     rsServiceOffline,         // "offline"

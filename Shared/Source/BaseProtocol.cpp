@@ -15,12 +15,18 @@ namespace {
 
 const char* const ReadBeyondEnd = "Attempt to read beyond end of buffer!";
 
-[[noreturn]] void Fail(const char* message) { throw Exception(message); }
+[[noreturn]] void Fail(const char* message) {
+    throw Exception(message);
+}
 
 [[noreturn]] void UnsupportedVariant(const char* prefix, uint16_t tag) {
     std::string name;
     switch (tag) {
-    case varDispatch: case varError: case varVariant: case varUnknown: case varStrArg:
+    case varDispatch:
+    case varError:
+    case varVariant:
+    case varUnknown:
+    case varStrArg:
     case varAny: name = TVariant::TypeName(tag); break;
     default: name = std::to_string(tag); break;
     }
@@ -31,16 +37,18 @@ const char* const ReadBeyondEnd = "Attempt to read beyond end of buffer!";
 
 // --- ByteBlock ---
 
-ByteBlock::~ByteBlock() { std::free(Data); }
+ByteBlock::~ByteBlock() {
+    std::free(Data);
+}
 
-ByteBlock::ByteBlock(const ByteBlock& other) { *this = other; }
+ByteBlock::ByteBlock(const ByteBlock& other) {
+    *this = other;
+}
 
 ByteBlock& ByteBlock::operator=(const ByteBlock& other) {
     if (this != &other) {
-        if (Capacity < other.Size)
-            Reallocate(other.Size);
-        if (other.Size > 0)
-            std::memcpy(Data, other.Data, static_cast<size_t>(other.Size));
+        if (Capacity < other.Size) Reallocate(other.Size);
+        if (other.Size > 0) std::memcpy(Data, other.Data, static_cast<size_t>(other.Size));
         Size = other.Size;
     }
     return *this;
@@ -52,13 +60,11 @@ void ByteBlock::Reallocate(int32_t capacity) {
         Data = nullptr;
     } else {
         void* memory = std::realloc(Data, static_cast<size_t>(capacity));
-        if (!memory)
-            throw EOutOfMemory();
+        if (!memory) throw EOutOfMemory();
         Data = static_cast<uint8_t*>(memory);
     }
     Capacity = capacity;
-    if (Size > capacity)
-        Size = capacity;
+    if (Size > capacity) Size = capacity;
 }
 
 // --- TBaseProtocol readers ---
@@ -101,19 +107,22 @@ uint32_t TBaseProtocol::ReadLongWord() {
     return value;
 }
 
-bool TBaseProtocol::ReadBoolean() { return ReadByte() == 1; }
+bool TBaseProtocol::ReadBoolean() {
+    return ReadByte() == 1;
+}
 
 std::string TBaseProtocol::ReadString() {
     int32_t length = ReadInteger();
-    if (length <= 0)
-        return {};
+    if (length <= 0) return {};
     CheckReadable(length);
     std::string bytes(static_cast<size_t>(length), '\0');
     ReadBuf(length, bytes.data());
     return AnsiToUtf8(bytes);
 }
 
-double TBaseProtocol::ReadDateTime() { return ReadDouble(); }
+double TBaseProtocol::ReadDateTime() {
+    return ReadDouble();
+}
 
 double TBaseProtocol::ReadDouble() {
     double value;
@@ -147,26 +156,42 @@ TVariant TBaseProtocol::ReadVariant() {
 void TBaseProtocol::ReadBlock(ByteBlock& block) {
     int32_t length = ReadInteger();
     // A negative or oversized length is refused before the block is touched.
-    if (length < 0)
-        Fail(ReadBeyondEnd);
+    if (length < 0) Fail(ReadBeyondEnd);
     CheckReadable(length);
-    if (block.Capacity < length)
-        block.Reallocate(length);
+    if (block.Capacity < length) block.Reallocate(length);
     block.Size = length;
     ReadBuf(length, block.Data);
 }
 
 // --- TBaseProtocol writers ---
 
-void TBaseProtocol::WriteSmallInt(int16_t value) { WriteBuf(2, &value); }
-void TBaseProtocol::WriteInteger(int32_t value) { WriteBuf(4, &value); }
-void TBaseProtocol::WriteInt64(int64_t value) { WriteBuf(8, &value); }
-void TBaseProtocol::WriteByte(uint8_t value) { WriteBuf(1, &value); }
-void TBaseProtocol::WriteWord(uint16_t value) { WriteBuf(2, &value); }
-void TBaseProtocol::WriteLongWord(uint32_t value) { WriteBuf(4, &value); }
-void TBaseProtocol::WriteBoolean(bool value) { WriteByte(value ? 1 : 0); }
-void TBaseProtocol::WriteDateTime(double value) { WriteDouble(value); }
-void TBaseProtocol::WriteDouble(double value) { WriteBuf(8, &value); }
+void TBaseProtocol::WriteSmallInt(int16_t value) {
+    WriteBuf(2, &value);
+}
+void TBaseProtocol::WriteInteger(int32_t value) {
+    WriteBuf(4, &value);
+}
+void TBaseProtocol::WriteInt64(int64_t value) {
+    WriteBuf(8, &value);
+}
+void TBaseProtocol::WriteByte(uint8_t value) {
+    WriteBuf(1, &value);
+}
+void TBaseProtocol::WriteWord(uint16_t value) {
+    WriteBuf(2, &value);
+}
+void TBaseProtocol::WriteLongWord(uint32_t value) {
+    WriteBuf(4, &value);
+}
+void TBaseProtocol::WriteBoolean(bool value) {
+    WriteByte(value ? 1 : 0);
+}
+void TBaseProtocol::WriteDateTime(double value) {
+    WriteDouble(value);
+}
+void TBaseProtocol::WriteDouble(double value) {
+    WriteBuf(8, &value);
+}
 
 void TBaseProtocol::WriteString(const std::string& text) {
     std::string bytes = Utf8ToAnsi(text);
@@ -174,8 +199,7 @@ void TBaseProtocol::WriteString(const std::string& text) {
         Fail("Stream too big!");
     auto length = static_cast<int32_t>(bytes.size());
     WriteInteger(length);
-    if (length > 0)
-        WriteBuf(length, bytes.data());
+    if (length > 0) WriteBuf(length, bytes.data());
 }
 
 void TBaseProtocol::WriteVariant(const TVariant& value) {
@@ -204,15 +228,15 @@ void TBaseProtocol::WriteVariant(const TVariant& value) {
 }
 
 void TBaseProtocol::WriteBlock(const ByteBlock& block, bool lengthPrefixed) {
-    if (lengthPrefixed)
-        WriteInteger(block.Size);
+    if (lengthPrefixed) WriteInteger(block.Size);
     WriteBuf(block.Size, block.Data);
 }
 
 // --- TBufferProtocol ---
 
 TBufferProtocol::TBufferProtocol(uint16_t granularity)
-    : FBuffer(new ByteBlock), FGranularity(granularity) {
+    : FBuffer(new ByteBlock)
+    , FGranularity(granularity) {
     if (granularity == 0) {
         delete FBuffer;
         throw EBugCheckError("Buffer granularity must be at least 1");
@@ -230,17 +254,16 @@ TBufferProtocol::TBufferProtocol(TStream* stream, uint16_t granularity)
 }
 
 TBufferProtocol::~TBufferProtocol() {
-    if (OwnsBuffer)
-        delete FBuffer;
+    if (OwnsBuffer) delete FBuffer;
 }
 
-int32_t TBufferProtocol::GetSize() const { return FBuffer->Size; }
+int32_t TBufferProtocol::GetSize() const {
+    return FBuffer->Size;
+}
 
 void TBufferProtocol::SetSize(int32_t n) {
-    if (n == FBuffer->Size)
-        return;
-    if (n < 0)
-        Fail("Attempt to set negative size!");
+    if (n == FBuffer->Size) return;
+    if (n < 0) Fail("Attempt to set negative size!");
     if (FBuffer->Capacity < n) {
         int64_t capacity = (static_cast<int64_t>(n) + FGranularity - 1) / FGranularity;
         capacity *= FGranularity;
@@ -249,40 +272,31 @@ void TBufferProtocol::SetSize(int32_t n) {
         FBuffer->Reallocate(static_cast<int32_t>(capacity));
     }
     FBuffer->Size = n;
-    if (FPosition > n)
-        FPosition = n;
+    if (FPosition > n) FPosition = n;
 }
 
 void TBufferProtocol::SetPosition(int32_t n) {
-    if (n == FPosition)
-        return;
-    if (n < 0)
-        Fail("Attempt to set negative position!");
-    if (n > FBuffer->Size)
-        Fail("Attempt to move beyond end of buffer!");
+    if (n == FPosition) return;
+    if (n < 0) Fail("Attempt to set negative position!");
+    if (n > FBuffer->Size) Fail("Attempt to move beyond end of buffer!");
     FPosition = n;
 }
 
 void TBufferProtocol::CheckReadable(int64_t count) {
-    if (FBuffer->Size < FPosition + count)
-        Fail(ReadBeyondEnd);
+    if (FBuffer->Size < FPosition + count) Fail(ReadBeyondEnd);
 }
 
 void TBufferProtocol::WriteBuf(int32_t count, const void* source) {
-    if (count <= 0)
-        return;
+    if (count <= 0) return;
     int64_t end = static_cast<int64_t>(FPosition) + count;
-    if (end > std::numeric_limits<int32_t>::max())
-        throw EOutOfMemory();
-    if (end > FBuffer->Size)
-        SetSize(static_cast<int32_t>(end));
+    if (end > std::numeric_limits<int32_t>::max()) throw EOutOfMemory();
+    if (end > FBuffer->Size) SetSize(static_cast<int32_t>(end));
     std::memcpy(FBuffer->Data + FPosition, source, static_cast<size_t>(count));
     FPosition = static_cast<int32_t>(end);
 }
 
 void TBufferProtocol::ReadBuf(int32_t count, void* dest) {
-    if (count <= 0)
-        return;
+    if (count <= 0) return;
     CheckReadable(count);
     std::memcpy(dest, FBuffer->Data + FPosition, static_cast<size_t>(count));
     FPosition += count;
@@ -290,28 +304,21 @@ void TBufferProtocol::ReadBuf(int32_t count, void* dest) {
 
 void TBufferProtocol::ReadStream(TStream& dest, bool lengthPrefixed) {
     int32_t n = lengthPrefixed ? ReadInteger() : FBuffer->Size - FPosition;
-    if (n <= 0)
-        return;
+    if (n <= 0) return;
     CheckReadable(n);
-    if (dest.Write(FBuffer->Data + FPosition, n) != n)
-        Fail("Stream wrote less than requested!");
+    if (dest.Write(FBuffer->Data + FPosition, n) != n) Fail("Stream wrote less than requested!");
     FPosition += n;
 }
 
 void TBufferProtocol::WriteStream(TStream& source, bool lengthPrefixed) {
     int64_t size = source.GetSize();
-    if (size > std::numeric_limits<int32_t>::max())
-        Fail("Stream too big!");
+    if (size > std::numeric_limits<int32_t>::max()) Fail("Stream too big!");
     source.SetPosition(0);
-    if (lengthPrefixed)
-        WriteInteger(static_cast<int32_t>(size));
-    if (size <= 0)
-        return;
+    if (lengthPrefixed) WriteInteger(static_cast<int32_t>(size));
+    if (size <= 0) return;
     int64_t end = FPosition + size;
-    if (end > std::numeric_limits<int32_t>::max())
-        throw EOutOfMemory();
-    if (end > FBuffer->Size)
-        SetSize(static_cast<int32_t>(end));
+    if (end > std::numeric_limits<int32_t>::max()) throw EOutOfMemory();
+    if (end > FBuffer->Size) SetSize(static_cast<int32_t>(end));
     if (source.Read(FBuffer->Data + FPosition, size) != size)
         Fail("Stream returned less than requested!");
     FPosition = static_cast<int32_t>(end);
@@ -326,7 +333,6 @@ void TBufferProtocol::PatchInteger(int32_t value, int32_t offset) {
 
 bool BuffersDiffer(const TBufferProtocol& a, const TBufferProtocol& b) {
     int32_t size = a.GetSize();
-    if (size != b.GetSize())
-        return true;
+    if (size != b.GetSize()) return true;
     return size > 0 && std::memcmp(a.Data(), b.Data(), static_cast<size_t>(size)) != 0;
 }

@@ -5,7 +5,9 @@
 #include "DebugPipe.h"
 #include "SysUtils.h"
 
-void DebugLog(const std::string& text) { TDebugPipe::Instance().Write(text); }
+void DebugLog(const std::string& text) {
+    TDebugPipe::Instance().Write(text);
+}
 
 void DebugLogFmt(const char* format, ...) {
     va_list args;

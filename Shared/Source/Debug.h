@@ -7,7 +7,8 @@
 // An internal inconsistency: the message is stored as "BUGCHECK: " + message.
 class EBugCheckError : public Exception {
 public:
-    explicit EBugCheckError(const std::string& message) : Exception("BUGCHECK: " + message) {}
+    explicit EBugCheckError(const std::string& message)
+        : Exception("BUGCHECK: " + message) {}
 };
 
 // A value refused for display (zone and partition number ranges); carries the Finnish text.

@@ -19,8 +19,7 @@ namespace {
 std::string OwnExeName() {
     char path[4096];
     ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return "unknown";
+    if (n <= 0) return "unknown";
     std::string full(path, static_cast<size_t>(n));
     size_t slash = full.rfind('/');
     return slash == std::string::npos ? full : full.substr(slash + 1);
@@ -37,11 +36,12 @@ TDebugPipe& TDebugPipe::Instance() {
     return instance;
 }
 
-TDebugPipe::~TDebugPipe() { SetEnabled(false); }
+TDebugPipe::~TDebugPipe() {
+    SetEnabled(false);
+}
 
 void TDebugPipe::SetEnabled(bool value) {
-    if (value == FEnabled)
-        return;
+    if (value == FEnabled) return;
     if (value) {
         FPipeHandle = -1;
         FExeName = OwnExeName();
@@ -59,8 +59,7 @@ std::string TDebugPipe::PipePath() const {
 }
 
 void TDebugPipe::Close() {
-    if (FPipeHandle >= 0)
-        ::close(FPipeHandle);
+    if (FPipeHandle >= 0) ::close(FPipeHandle);
     FPipeHandle = -1;
 }
 
@@ -81,13 +80,11 @@ std::string TDebugPipe::BuildMessage(double timeStamp, uint32_t processId, uint3
 }
 
 void TDebugPipe::Write(const std::string& text) {
-    if (!FEnabled)
-        return;
+    if (!FEnabled) return;
     if (FPipeHandle < 0) {
         // Only an existing FIFO with a reader: O_NONBLOCK makes the open fail at once otherwise.
         int handle = ::open(PipePath().c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (handle < 0)
-            return;
+        if (handle < 0) return;
         struct stat info;
         if (::fstat(handle, &info) != 0 || !S_ISFIFO(info.st_mode)) {
             ::close(handle);
@@ -110,6 +107,5 @@ void TDebugPipe::Write(const std::string& text) {
         sigtimedwait(&pipeSignal, nullptr, &zero);
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (failed)
-        Close();
+    if (failed) Close();
 }

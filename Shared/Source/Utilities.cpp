@@ -9,9 +9,13 @@
 #include "Ticks.h"
 #include "Version.h"
 
-uint32_t ElapsedTicks(uint32_t since) { return GetTickCount() - since; }
+uint32_t ElapsedTicks(uint32_t since) {
+    return GetTickCount() - since;
+}
 
-bool TicksPassed(uint32_t since, uint32_t interval) { return ElapsedTicks(since) > interval; }
+bool TicksPassed(uint32_t since, uint32_t interval) {
+    return ElapsedTicks(since) > interval;
+}
 
 void AppendWithSeparator(std::string& text, std::string_view item, std::string_view separator) {
     if (text.empty()) {

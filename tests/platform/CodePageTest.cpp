@@ -20,11 +20,13 @@ TEST(CodePage, ConvertsBothWays) {
 }
 
 TEST(CodePage, WhatDoesNotFitBecomesQuestionMark) {
-    EXPECT_EQ(Utf8ToAnsi("\xE6\x97\xA5"), "?");                // a CJK ideograph
-    EXPECT_EQ(Utf8ToAnsi("a\xF0\x9F\x98\x80" "b"), "a?b");      // an emoji
-    EXPECT_EQ(Utf8ToAnsi("\xFF\xC3"), "??");                    // malformed: one per bad byte
-    EXPECT_EQ(Utf8ToAnsi("\xC0\xAF"), "??");                    // overlong form
-    EXPECT_EQ(Utf8ToAnsi("\xED\xA0\x80"), "???");               // a surrogate
+    EXPECT_EQ(Utf8ToAnsi("\xE6\x97\xA5"), "?"); // a CJK ideograph
+    EXPECT_EQ(Utf8ToAnsi("a\xF0\x9F\x98\x80"
+                         "b"),
+              "a?b");                             // an emoji
+    EXPECT_EQ(Utf8ToAnsi("\xFF\xC3"), "??");      // malformed: one per bad byte
+    EXPECT_EQ(Utf8ToAnsi("\xC0\xAF"), "??");      // overlong form
+    EXPECT_EQ(Utf8ToAnsi("\xED\xA0\x80"), "???"); // a surrogate
 }
 
 TEST(CodePage, EveryByteSurvivesARoundTrip) {

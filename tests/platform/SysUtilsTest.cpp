@@ -8,10 +8,10 @@ TEST(SysUtils, IntegerConversions) {
         bool ok;
         int32_t value;
     } cases[] = {
-        {"42", true, 42},      {"  -7", true, -7},   {"+3", true, 3},
-        {"$1F", true, 31},     {"0x10", true, 16},   {"-2147483648", true, INT32_MIN},
-        {"2147483648", false, 0}, {"", false, 0},      {"12a", false, 0},
-        {"1.12", false, 0},       {"7 ", false, 0},    {"-", false, 0},
+        {"42", true, 42},         {"  -7", true, -7}, {"+3", true, 3},
+        {"$1F", true, 31},        {"0x10", true, 16}, {"-2147483648", true, INT32_MIN},
+        {"2147483648", false, 0}, {"", false, 0},     {"12a", false, 0},
+        {"1.12", false, 0},       {"7 ", false, 0},   {"-", false, 0},
     };
     for (const Case& c : cases) {
         int32_t value = 0;
@@ -34,9 +34,8 @@ TEST(SysUtils, BooleanConversions) {
         bool ok;
         bool value;
     } cases[] = {
-        {"True", true, true}, {"fALSE", true, false}, {"1", true, true},
-        {"0", true, false},   {"-5", true, true},     {"", false, false},
-        {"yes", false, false},
+        {"True", true, true}, {"fALSE", true, false}, {"1", true, true},     {"0", true, false},
+        {"-5", true, true},   {"", false, false},     {"yes", false, false},
     };
     for (const Case& c : cases) {
         bool value = false;

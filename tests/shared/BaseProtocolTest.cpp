@@ -47,17 +47,18 @@ TEST(BufferProtocol, WritesTheLittleEndianWireEncoding) {
         {"long word", [](auto& p) { p.WriteLongWord(0xFFFFFFFE); }, "\xFE\xFF\xFF\xFF"},
         {"boolean true", [](auto& p) { p.WriteBoolean(true); }, "\x01"},
         {"boolean false", [](auto& p) { p.WriteBoolean(false); }, std::string(1, '\0')},
-        {"double 1.0", [](auto& p) { p.WriteDouble(1.0); },
-         std::string("\0\0\0\0\0\0\xF0\x3F", 8)},
+        {"double 1.0", [](auto& p) { p.WriteDouble(1.0); }, std::string("\0\0\0\0\0\0\xF0\x3F", 8)},
         {"string in the code page", [](auto& p) { p.WriteString("Hälytys"); },
          std::string("\x07\0\0\0H\xE4lytys", 11)},
         {"empty string", [](auto& p) { p.WriteString(""); }, std::string(4, '\0')},
         {"variant tag 19 keeps 16 bits", [](auto& p) { p.WriteVariant(TVariant::LongWord(70000)); },
          std::string("\x13\0\x70\x11", 4)},
         {"variant tag 8 is written as code-page text",
-         [](auto& p) { p.WriteVariant(TVariant::OleStr("ö")); }, std::string("\x08\0\x01\0\0\0\xF6", 7)},
+         [](auto& p) { p.WriteVariant(TVariant::OleStr("ö")); },
+         std::string("\x08\0\x01\0\0\0\xF6", 7)},
         {"variant small integer takes 4 bytes",
-         [](auto& p) { p.WriteVariant(TVariant::SmallInt(-1)); }, std::string("\x02\0\xFF\xFF\xFF\xFF", 6)},
+         [](auto& p) { p.WriteVariant(TVariant::SmallInt(-1)); },
+         std::string("\x02\0\xFF\xFF\xFF\xFF", 6)},
     };
     for (const Case& c : cases) {
         TBufferProtocol p(64);
@@ -73,7 +74,8 @@ TEST(BufferProtocol, VariantRoundTripsChangeTypesAsTheFormatSays) {
         TVariant written;
         TVariant read;
     } cases[] = {
-        {"tag 19 above 65535 loses its upper half", TVariant::LongWord(70000), TVariant::Word(4464)},
+        {"tag 19 above 65535 loses its upper half", TVariant::LongWord(70000),
+         TVariant::Word(4464)},
         {"empty comes back null", TVariant(), TVariant::Null()},
         {"null stays null", TVariant::Null(), TVariant::Null()},
         {"single comes back double", TVariant::Single(1.5f), TVariant(1.5)},
@@ -102,9 +104,9 @@ TEST(BufferProtocol, UnsupportedVariantTagsAreRefusedByName) {
         uint16_t tag;
         const char* suffix;
     } cases[] = {
-        {9, "Dispatch"}, {10, "Error"}, {12, "Variant"}, {13, "Unknown"}, {72, "$0048"},
-        {257, "Any"},    {14, "14"},    {15, "15"},      {21, "21"},      {0x2003, "8195"},
-        {0x4003, "16387"},
+        {9, "Dispatch"}, {10, "Error"},    {12, "Variant"},   {13, "Unknown"},
+        {72, "$0048"},   {257, "Any"},     {14, "14"},        {15, "15"},
+        {21, "21"},      {0x2003, "8195"}, {0x4003, "16387"},
     };
     for (const Case& c : cases) {
         TBufferProtocol w(64);
@@ -128,14 +130,22 @@ TEST(BufferProtocol, ReadsFailAtTheEndAndLeaveTheCursor) {
         {"integer with 3 bytes left", "abc", [](auto& p) { p.ReadInteger(); }, 0},
         {"64-bit with 7 bytes left", "abcdefg", [](auto& p) { p.ReadInt64(); }, 0},
         {"byte of nothing", "", [](auto& p) { p.ReadByte(); }, 0},
-        {"string body cut short keeps its length consumed",
-         std::string("\x05\0\0\0ab", 6), [](auto& p) { p.ReadString(); }, 4},
+        {"string body cut short keeps its length consumed", std::string("\x05\0\0\0ab", 6),
+         [](auto& p) { p.ReadString(); }, 4},
         {"huge string length does not allocate", std::string("\xFF\xFF\xFF\x7F", 4),
          [](auto& p) { p.ReadString(); }, 4},
         {"block cut short", std::string("\x08\0\0\0abc", 7),
-         [](auto& p) { ByteBlock b; p.ReadBlock(b); }, 4},
+         [](auto& p) {
+             ByteBlock b;
+             p.ReadBlock(b);
+         },
+         4},
         {"negative block length", std::string("\xFB\xFF\xFF\xFF", 4),
-         [](auto& p) { ByteBlock b; p.ReadBlock(b); }, 4},
+         [](auto& p) {
+             ByteBlock b;
+             p.ReadBlock(b);
+         },
+         4},
         {"variant payload cut short", std::string("\x05\0\x01\x02", 4),
          [](auto& p) { p.ReadVariant(); }, 2},
     };
@@ -208,7 +218,9 @@ TEST(BufferProtocol, PatchIntegerOverwritesAndKeepsTheCursor) {
     auto p = Holding("0123456789");
     p->SetPosition(10);
     p->PatchInteger(7, 0);
-    EXPECT_EQ(Bytes(*p), std::string("\x07\0\0\0" "456789", 10));
+    EXPECT_EQ(Bytes(*p), std::string("\x07\0\0\0"
+                                     "456789",
+                                     10));
     EXPECT_EQ(p->Position(), 10);
 
     p->SetPosition(2);
@@ -299,7 +311,10 @@ TEST(BufferProtocol, BuffersDiffer) {
         const char* b;
         bool differ;
     } cases[] = {
-        {"", "", false}, {"AB", "AC", true}, {"AB", "ABC", true}, {"AB", "AB", false},
+        {"", "", false},
+        {"AB", "AC", true},
+        {"AB", "ABC", true},
+        {"AB", "AB", false},
     };
     for (const Case& c : cases) {
         auto a = Holding(c.a), b = Holding(c.b);

@@ -22,11 +22,8 @@ TEST(Diagnostics, AppendWithSeparator) {
     struct Case {
         std::string text, item, separator, result;
     } cases[] = {
-        {"a", "b", ",", "a,b"},
-        {"a,", "b", ",", "a,b"},
-        {"", "b", ",", "b"},
-        {"x; ", "y", "; ", "x; y"},
-        {"x;", "y", "; ", "x;; y"},
+        {"a", "b", ",", "a,b"},     {"a,", "b", ",", "a,b"},    {"", "b", ",", "b"},
+        {"x; ", "y", "; ", "x; y"}, {"x;", "y", "; ", "x;; y"},
     };
     for (Case c : cases) {
         AppendWithSeparator(c.text, c.item, c.separator);
@@ -36,7 +33,9 @@ TEST(Diagnostics, AppendWithSeparator) {
 
 namespace {
 uint32_t FakeNow = 0;
-uint32_t FakeTicks() { return FakeNow; }
+uint32_t FakeTicks() {
+    return FakeNow;
+}
 } // namespace
 
 TEST(Diagnostics, TicksMeasureAcrossTheWrap) {

@@ -218,6 +218,12 @@ TFilerLineKind TVektFiler::LineKind(std::string_view line) const {
     case TVektBinaryData::bcEnd: return lkEnd;
     default: return lkValue;
     }
+    return TextLineKind(line);
+}
+
+TFilerLineKind TextLineKind(std::string_view line) {
+    while (!line.empty() && line.front() == ' ')
+        line.remove_prefix(1);
     // "end" first: an empty line counts as "end", and it would match every keyword.
     if (IsKeywordLine(line, "end")) return lkEnd;
     if (IsKeywordLine(line, "object")) return lkObject;

@@ -168,6 +168,8 @@ enum TFilerLineKind : uint8_t {
     lkClipboard, // "clipboard" (record 2)
     lkLibrary,   // "library Name" (record 3)
 };
+// How a text line reads: the keyword rule of the reader (leading blanks ignored).
+TFilerLineKind TextLineKind(std::string_view line);
 
 // Who a filer works for; the panel reports progress by it.
 enum TVektFilerProcess : uint8_t { ppUnknown, ppLoad, ppSave, ppCopy };

@@ -50,19 +50,6 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// How a text line would read back: the keyword rule of the reader.
-TFilerLineKind TextKind(std::string_view line) {
-    while (!line.empty() && line.front() == ' ')
-        line.remove_prefix(1);
-    if (IsKeywordLine(line, "end")) return lkEnd;
-    if (IsKeywordLine(line, "object")) return lkObject;
-    if (IsKeywordLine(line, "property")) return lkProperty;
-    if (IsKeywordLine(line, "document")) return lkDocument;
-    if (IsKeywordLine(line, "clipboard")) return lkClipboard;
-    if (IsKeywordLine(line, "library")) return lkLibrary;
-    return lkValue;
-}
-
 bool ProgressWanted(int64_t bytes) {
     return bytes >= kProgressBarMinBytes && isatty(STDERR_FILENO);
 }
@@ -402,7 +389,7 @@ bool TDocumentWalker::Next(TDocItem& item) {
 void ConvertDocument(TVektFiler& in, TVektFiler& out, bool binary) {
     if (binary) out.SetBinary(true);
     auto writeText = [&out](const std::string& line, TFilerLineKind kind) {
-        if (line.find_first_of("\r\n") != std::string::npos || TextKind(line) != kind)
+        if (line.find_first_of("\r\n") != std::string::npos || TextLineKind(line) != kind)
             throw EToolError("a value or name holds what the text form cannot carry: \"" +
                              line.substr(0, 60) + "\"");
         out.WriteLine(line);
@@ -431,7 +418,7 @@ void ConvertDocument(TVektFiler& in, TVektFiler& out, bool binary) {
             FormatValueLines(lines, pad, item.Name, item.Value, form);
             if (lines.empty()) lines.push_back(pad + item.Name + " = "); // empty and null
             for (size_t i = 0; i < lines.size(); ++i)
-                writeText(lines[i], i == 0 ? lkValue : TextKind(lines[i]));
+                writeText(lines[i], i == 0 ? lkValue : TextLineKind(lines[i]));
             continue;
         }
         // A text line that is no value line (library contents, stray text) says nothing a

@@ -248,7 +248,7 @@ TEST(ConnectThread, DropsTheConnectionOnMalformedServerInput) {
         rig.Thread->Timings.ReadTimeout = 300;
         rig.Thread->Start();
         ASSERT_TRUE(rig.WaitFor("disconnected"));
-        EXPECT_EQ(rig.Seen.back(), "disconnected: " + c.Reason);
+        EXPECT_EQ(rig.Matched(), "disconnected: " + c.Reason);
         EXPECT_FALSE(rig.Thread->Connected());
         // The thread carries on and tries again.
         ASSERT_TRUE(rig.WaitFor("disconnected"));
@@ -274,12 +274,12 @@ TEST(ConnectThread, IdleWaitGivesTheLineToOtherThreads) {
 
     SendAlarm(rig.Line, "Hätänappi");
     ASSERT_TRUE(rig.WaitFor("201"));
-    EXPECT_EQ(rig.Seen.back(), "201 H?t?nappi");
+    EXPECT_EQ(rig.Matched(), "201 H?t?nappi");
 
     // The partition leaves its exit delay and the server sends its new state.
     SendDisarmPartition(rig.Line, 77);
     ASSERT_TRUE(rig.WaitFor("207"));
-    EXPECT_EQ(rig.Seen.back(), "207 id=77 name=Alue state=0001 at 0");
+    EXPECT_EQ(rig.Matched(), "207 id=77 name=Alue state=0001 at 0");
     try {
         SendDisarmPartition(rig.Line, 70);
         ADD_FAILURE() << "70 is a panel, not a partition";
@@ -306,7 +306,7 @@ TEST(ConnectThread, TerminationSaysQuitAndReportsTerminating) {
     rig.Thread->Terminate();
     rig.Thread->WaitFor();
     ASSERT_TRUE(rig.WaitFor("disconnected"));
-    EXPECT_EQ(rig.Seen.back(), "disconnected: Terminating");
+    EXPECT_EQ(rig.Matched(), "disconnected: Terminating");
     EXPECT_EQ(rig.Server.ReceivedLines().back(), "Quit");
     EXPECT_FALSE(rig.Client.Connected());
 }

@@ -44,6 +44,9 @@ public:
     // previous wait matched (true) or the bound passes (false). The bound only keeps a broken
     // build from hanging.
     bool WaitFor(const std::string& prefix, int seconds = 20);
+    // The line the last successful wait matched. Later messages may already sit behind it in
+    // Seen (a 201 repeats right after a 207), so tests look here rather than at Seen.back().
+    const std::string& Matched() const { return Seen.at(Cursor - 1); }
     // The lines seen after the first "connected", up to and including the first line that
     // starts with prefix.
     std::vector<std::string> ConversationUntil(const std::string& prefix);

@@ -54,12 +54,16 @@ void Load(TPropList& list, TStream& stream) {
     TVektFiler filer(stream);
     TPropRefList refs;
     std::string line;
-    while (filer.ReadLine(line)) {
-        if (IsKeywordLine(line, "end")) continue;
-        try {
-            list.LoadProp(filer, line, &refs);
-        } catch (const Exception&) {}
-    }
+    // A broken line stream (a bad binary record) ends the document, as it does for a real load;
+    // a bad value only loses that property.
+    try {
+        while (filer.ReadLine(line)) {
+            if (IsKeywordLine(line, "end")) continue;
+            try {
+                list.LoadProp(filer, line, &refs);
+            } catch (const Exception&) {}
+        }
+    } catch (const Exception&) {}
     try {
         refs.Apply();
     } catch (const Exception&) {}

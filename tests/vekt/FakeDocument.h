@@ -4,6 +4,7 @@
 // ID, a name, a property list, a notify link, children and a layer, on a panel with layers and
 // schemes.
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,3 +134,30 @@ public:
     std::vector<std::string>* Events = nullptr;
     bool Restoring = false;
 };
+
+// Gives list one property of every value class that needs no control of its own, the way a
+// document control would hold them; the data property reads and writes data. Enum takes the
+// given items.
+inline void AddPropOfEveryClass(TPropList& l, std::vector<uint8_t>& data,
+                                std::initializer_list<const char*> enumItems) {
+    auto* e = new TEnumProp(&l, "Enum");
+    for (const char* item : enumItems)
+        e->AddItem(item);
+    new TBoolProp(&l, "Bool");
+    new TIntProp(&l, "Int", propDocUnits);
+    new TLongWordProp(&l, "LongWord");
+    new TStrProp(&l, "Str");
+    new TStrListProp(&l, "StrList");
+    new TUserDataProp(&l, "UserData");
+    auto* d = new TDataProp(&l, "Data");
+    d->OnGetData = [&data] { return data; };
+    d->OnSetData = [&data](const std::vector<uint8_t>& bytes) { data = bytes; };
+    new TBrushProp(&l, "Brush");
+    new TLineCapProp(&l, "Cap");
+    new TPenProp(&l, "Pen");
+    new TFontProp(&l, "Font");
+    new TBackgroundOptionsProp(&l, "Background");
+    new TLayerProp(&l, "Layer", propDeferredLoad);
+    new TSchemeRefProp(&l, "Reference", propDeferredLoad);
+    new TLinkProp(&l, "Link", propDeferredLoad);
+}

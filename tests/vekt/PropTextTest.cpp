@@ -199,27 +199,7 @@ TEST(PropText, EveryClassRoundTrips) {
             Panel.Schemes = {&Scheme};
             Owner.Layer = &Layer1;
             new TIntProp(&Target.Props, "Width");
-            TPropList& l = Owner.Props;
-            auto* e = new TEnumProp(&l, "Enum");
-            e->AddItem("One");
-            e->AddItem("Two Words");
-            new TBoolProp(&l, "Bool");
-            new TIntProp(&l, "Int", propDocUnits);
-            new TLongWordProp(&l, "LongWord");
-            new TStrProp(&l, "Str");
-            new TStrListProp(&l, "StrList");
-            new TUserDataProp(&l, "UserData");
-            auto* d = new TDataProp(&l, "Data");
-            d->OnGetData = [this] { return Data; };
-            d->OnSetData = [this](const std::vector<uint8_t>& bytes) { Data = bytes; };
-            new TBrushProp(&l, "Brush");
-            new TLineCapProp(&l, "Cap");
-            new TPenProp(&l, "Pen");
-            new TFontProp(&l, "Font");
-            new TBackgroundOptionsProp(&l, "Background");
-            new TLayerProp(&l, "Layer", propDeferredLoad);
-            new TSchemeRefProp(&l, "Reference", propDeferredLoad);
-            new TLinkProp(&l, "Link", propDeferredLoad);
+            AddPropOfEveryClass(Owner.Props, Data, {"One", "Two Words"});
         }
     };
     TDocument a, b;

@@ -246,9 +246,14 @@ void TPictureProp::Install(std::unique_ptr<TGraphic> graphic) {
     }
 }
 
-void TPictureProp::Failed(const Exception& error) {
-    if (!OnLoadError) throw;
-    OnLoadError(*this, error);
+void TPictureProp::Failed(const std::exception_ptr& failure) {
+    if (!failure) return;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Exception& e) {
+        if (!OnLoadError) throw;
+        OnLoadError(*this, e);
+    }
 }
 
 void TPictureProp::SetGraphic(const TGraphic* graphic) {
@@ -427,13 +432,7 @@ void TPictureProp::SetData(int index, const TVariant& value) {
     DoBeforeChanged();
     Install(std::move(graphic));
     DoChanged();
-    if (failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const Exception& e) {
-            Failed(e);
-        }
-    }
+    Failed(failure);
 }
 
 void TPictureProp::SetPublished(int index, const TVariant& value) {
@@ -467,13 +466,7 @@ void TPictureProp::SetPublished(int index, const TVariant& value) {
         FLinkName = name;
         if (!name.empty()) Install(std::move(graphic));
         DoChanged();
-        if (failure) {
-            try {
-                std::rethrow_exception(failure);
-            } catch (const Exception& e) {
-                Failed(e);
-            }
-        }
+        Failed(failure);
         return;
     }
     default: break;

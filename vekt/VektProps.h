@@ -9,6 +9,7 @@
 // through TVektFiler::TakeValue when it goes through LoadProp).
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -747,9 +748,8 @@ protected:
 private:
     // Installs a graphic without notifications, taking its transparency into the flags.
     void Install(std::unique_ptr<TGraphic> graphic);
-    // Hands a decoding failure to OnLoadError; without one raises it again (call it only from
-    // the handler that caught it).
-    void Failed(const Exception& error);
+    // Hands a decoding failure, if there was one, to OnLoadError; without one raises it again.
+    void Failed(const std::exception_ptr& failure);
     bool FramesAllowed() const;
 
     std::unique_ptr<TGraphic> FGraphic;

@@ -69,15 +69,7 @@ TBitmap& TBitmap::operator=(const TBitmap& other) {
 
 TBitmap::TBitmap(TBitmap&& other) noexcept
     : TGraphic(other) {
-    other.FlushCanvas();
-    FWidth = std::exchange(other.FWidth, 0);
-    FHeight = std::exchange(other.FHeight, 0);
-    FFormat = other.FFormat;
-    FTransparentColor = other.FTransparentColor;
-    FPixels = std::move(other.FPixels);
-    FLoadedBytes = std::move(other.FLoadedBytes);
-    other.FPixels.clear();
-    other.FLoadedBytes.clear();
+    *this = std::move(other);
 }
 
 TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
